@@ -1,0 +1,92 @@
+#include "core/Uuid.h"
+
+#include <QRandomGenerator>
+
+#include <cstring>
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+// Positions of the hyphens in the canonical 36-character text.
+constexpr bool isHyphenPosition(int i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+
+int hexValue(char16_t c) {
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+char16_t unit(QChar c) { return c.unicode(); }
+char16_t unit(char c) { return static_cast<unsigned char>(c); }
+
+template <typename Text>
+std::optional<Uuid> parse(const Text& text) {
+    if (text.size() != 36)
+        return std::nullopt;
+    Uuid::Bytes bytes{};
+    int nibble = 0;
+    for (int i = 0; i < 36; ++i) {
+        const char16_t c = unit(text[i]);
+        if (isHyphenPosition(i)) {
+            if (c != u'-')
+                return std::nullopt;
+            continue;
+        }
+        const int v = hexValue(c);
+        if (v < 0)
+            return std::nullopt;
+        bytes[nibble / 2] = static_cast<std::uint8_t>((bytes[nibble / 2] << 4) | v);
+        ++nibble;
+    }
+    return Uuid(bytes);
+}
+
+} // namespace
+
+Uuid Uuid::createRandom() {
+    Bytes bytes;
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), 4);
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    return Uuid(bytes);
+}
+
+std::optional<Uuid> Uuid::fromString(QStringView text) { return parse(text); }
+
+std::optional<Uuid> Uuid::fromString(std::string_view ascii) {
+    return parse(ascii);
+}
+
+void Uuid::writeCanonical(char* out) const {
+    int byte = 0;
+    for (int i = 0; i < 36; ++i) {
+        if (isHyphenPosition(i)) {
+            out[i] = '-';
+            continue;
+        }
+        out[i] = kHexDigits[m_bytes[byte] >> 4];
+        out[++i] = kHexDigits[m_bytes[byte] & 0x0F];
+        ++byte;
+    }
+}
+
+QString Uuid::toString() const {
+    char text[36];
+    writeCanonical(text);
+    return QString::fromLatin1(text, 36);
+}
+
+size_t qHash(const Uuid& id, size_t seed) noexcept {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, id.bytes().data(), 8);
+    std::memcpy(&b, id.bytes().data() + 8, 8);
+    // Random identifiers are already uniform; fold the halves and mix in the seed.
+    std::uint64_t h = a ^ (b * 0x9E3779B97F4A7C15ULL) ^ seed;
+    h ^= h >> 32;
+    return static_cast<size_t>(h);
+}
