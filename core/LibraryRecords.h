@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 // The records of a library. Plain values compared field by field; they refer to each other only by
@@ -64,9 +65,9 @@ struct MemoryState {
     double difficulty = 0;
     double elapsedDays = 0;
     double scheduledDays = 0;
-    int learningSteps = 0;
-    int reps = 0;
-    int lapses = 0;
+    std::int64_t learningSteps = 0;
+    std::int64_t reps = 0;
+    std::int64_t lapses = 0;
     MemoryStage stage = MemoryStage::new_;
     std::optional<Instant> lastReview;
 
@@ -81,7 +82,7 @@ struct Flashcard {
     Uuid id;
     Uuid noteID;
     Uuid deckID;  ///< always the deck of its note
-    int ordinal = 0; ///< 0 basic; 0 and 1 reversed; the cloze number (1 to 999) for cloze cards
+    std::int64_t ordinal = 0; ///< 0 basic; 0 and 1 reversed; the cloze number (1 to 999) for cloze cards
     MemoryState memory;
     bool isSuspended = false;
 
@@ -114,7 +115,7 @@ struct ReviewEvent {
 
 /// The user's study settings.
 struct StudyPreferences {
-    int dailyNewLimit = 10;        ///< accepted 0 to 1000
+    std::int64_t dailyNewLimit = 10;      ///< accepted 0 to 1000
     double desiredRetention = 0.9; ///< accepted strictly between 0 and 1
 
     friend bool operator==(const StudyPreferences&, const StudyPreferences&) = default;
