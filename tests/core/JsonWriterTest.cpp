@@ -187,3 +187,22 @@ TEST(JsonWriterTest, SortedModeOrdersKeysByBytesAtEveryDepth) {
                              "{\"a\":{\"x\":true,\"y\":\"}\\\",\"},\"b\":1}],"
                              "\"\xC3\xA8\":1}");
 }
+
+TEST(JsonWriterTest, HandedOutDataIsNotChangedByLaterWrites) {
+    JsonWriter writer(JsonWriter::KeyOrder::sorted);
+    writer.beginObject();
+    writer.key("b");
+    writer.integer(1);
+    writer.key("a");
+    writer.integer(2);
+    const QByteArray partial = writer.data();
+    writer.endObject(); // reorders the members in place
+    EXPECT_EQ(partial, "{\"b\":1,\"a\":2");
+    const QByteArray whole = writer.data();
+    EXPECT_EQ(whole, "{\"a\":2,\"b\":1}");
+
+    writer.clear();
+    writer.string(u"xyzxyzxyz");
+    EXPECT_EQ(whole, "{\"a\":2,\"b\":1}");
+    EXPECT_EQ(writer.data(), "\"xyzxyzxyz\"");
+}
