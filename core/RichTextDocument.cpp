@@ -15,7 +15,9 @@ constexpr qsizetype kMaxContentBytes = 1'048'576;
 constexpr qsizetype kMaxFormulaBytes = 8'192;
 constexpr qsizetype kMaxLinkBytes = 8'192;
 
-[[noreturn]] void fail(const QString& message) { throw QuendaError::invalidContent(message); }
+[[noreturn]] void fail(const QString& message) {
+    throw QuendaError::invalidContent(message);
+}
 
 // White space, line breaks (Zs, Zl, Zp and the C0/C1 breaks, which are Cc) and every control or format
 // character (Cc, Cf), tested per Unicode scalar so that format characters outside the BMP count too.
