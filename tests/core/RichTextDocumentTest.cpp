@@ -154,6 +154,8 @@ TEST(RichTextDocumentTest, ValidatesLinks) {
         {"mailto:", kUnsupportedLink},
         {"mailto:?subject=x", kUnsupportedLink},
         {"http://example.com:99999/", kUnsupportedLink},
+        {"http://example.com:000000000065535/", {}},
+        {"http://a-.it:/", {}},
     };
     // clang-format on
     for (const auto& c : cases)
