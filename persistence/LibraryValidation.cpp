@@ -155,6 +155,3 @@ void snapshot(const LibrarySnapshot& snapshot) {
 }
 
 } // namespace LibraryValidation
-
-// Stand-in until the document checks land in core; the real definition replaces this weak one.
-__attribute__((weak)) void RichTextDocument::validate() const {}

@@ -92,6 +92,9 @@ TEST(LibraryValidationTest, NoteRules) {
              n.frontDocument = plainDocument(QString::fromUtf16(u"perche\u0301"));
          }),
          nullptr},
+        {"document errors pass through",
+         check([](Note& n) { n.frontDocument = plainDocument(QString(QChar(kObjectReplacementCharacter))); }),
+         u"Il contenuto contiene un allegato senza immagine o formula."},
         {"front differs by trailing space", check([](Note& n) { n.frontDocument = plainDocument(n.front + " "); }),
          u"Il testo della carta non corrisponde al suo documento formattato."},
         {"back differs", check([](Note& n) { n.backDocument = plainDocument("Milano"); }),
