@@ -77,6 +77,7 @@ void write(JsonWriter& writer, const StudyPreferences& preferences, JsonForm for
 void write(JsonWriter& writer, const LibrarySnapshot& snapshot, JsonForm form);
 void write(JsonWriter& writer, const RichTextDocument& document, JsonForm form);
 void write(JsonWriter& writer, const RichTextRun& run, JsonForm form);
+/// A time alone (e.g. a package manifest's date), as the number `form` prescribes.
 void write(JsonWriter& writer, Instant time, JsonForm form);
 
 /// The writer key order of `form`.
@@ -84,8 +85,9 @@ constexpr JsonWriter::KeyOrder keyOrder(JsonForm form) {
     return form == JsonForm::package ? JsonWriter::KeyOrder::sorted : JsonWriter::KeyOrder::asWritten;
 }
 
-/// Decodes one record from a whole JSON document. Throws JsonError::unreadable.
-/// For many documents in a row, a RecordJsonDecoder avoids setting up the parser each time.
+/// Decodes one record from a whole JSON document (`Uuid`: a document that is one identifier string).
+/// Throws JsonError::unreadable. Documents up to 1 MiB reuse a parser kept per thread; for bulk
+/// loading, a RecordJsonDecoder of one's own does the same without the per-call lookup.
 template <JsonRecord T>
 T decode(QByteArrayView json, JsonForm form);
 
