@@ -25,7 +25,8 @@ class Uuid;
 /// keys, whatever order they were written in (members with equal keys keep their written order).
 ///
 /// A writer is reusable: `clear()` keeps the buffer's capacity, so encoding many payloads in a loop
-/// allocates nothing once warm. Not thread-safe; use one writer per thread.
+/// allocates nothing once warm. After an exception the document is incomplete: `clear()` before
+/// writing the next one. Not thread-safe; use one writer per thread.
 class JsonWriter {
 public:
     enum class KeyOrder { asWritten, sorted };
@@ -34,6 +35,7 @@ public:
 
     /// Starts a new document, keeping the allocated capacity.
     void clear();
+    /// Change the key order only between documents.
     void setKeyOrder(KeyOrder order) { m_keyOrder = order; }
     KeyOrder keyOrder() const { return m_keyOrder; }
 

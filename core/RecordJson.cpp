@@ -205,17 +205,32 @@ public:
 
     void record(const LibrarySnapshot& snapshot) {
         w.beginObject();
-        uuid("libraryID", snapshot.libraryID);
-        w.key("decks");
-        list(snapshot.decks);
-        w.key("notes");
-        list(snapshot.notes);
-        w.key("cards");
-        list(snapshot.cards);
-        w.key("reviews");
-        list(snapshot.reviews);
-        w.key("preferences");
-        record(snapshot.preferences);
+        if (w.keyOrder() == JsonWriter::KeyOrder::sorted) {
+            // Already in key order, so that the writer need not move the whole library to sort it.
+            w.key("cards");
+            list(snapshot.cards);
+            w.key("decks");
+            list(snapshot.decks);
+            uuid("libraryID", snapshot.libraryID);
+            w.key("notes");
+            list(snapshot.notes);
+            w.key("preferences");
+            record(snapshot.preferences);
+            w.key("reviews");
+            list(snapshot.reviews);
+        } else {
+            uuid("libraryID", snapshot.libraryID);
+            w.key("decks");
+            list(snapshot.decks);
+            w.key("notes");
+            list(snapshot.notes);
+            w.key("cards");
+            list(snapshot.cards);
+            w.key("reviews");
+            list(snapshot.reviews);
+            w.key("preferences");
+            record(snapshot.preferences);
+        }
         w.endObject();
     }
 
