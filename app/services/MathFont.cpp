@@ -126,23 +126,37 @@ hb_codepoint_t MathFont::glyph(char32_t codePoint, int scriptLevel)
     if (it != m_glyphs.end())
         return it->second;
     hb_codepoint_t result = 0;
-    if (scriptLevel == 0) {
+    if (scriptLevel == 0)
         hb_font_get_nominal_glyph(m_faces[math].font, codePoint, &result);
-    } else {
-        // 'ssty' alternates only come out of shaping with the math script.
-        hb_buffer_clear_contents(m_buffer);
-        hb_buffer_add_utf32(m_buffer, reinterpret_cast<const uint32_t*>(&codePoint), 1, 0, 1);
-        hb_buffer_set_script(m_buffer, HB_SCRIPT_MATH);
-        hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
-        hb_feature_t feature{HB_TAG('s', 's', 't', 'y'), unsigned(scriptLevel), 0, unsigned(-1)};
-        hb_shape(m_faces[math].font, m_buffer, &feature, 1);
-        unsigned count = 0;
-        hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(m_buffer, &count);
-        if (count == 1)
-            result = infos[0].codepoint;
-    }
+    else
+        result = shapeSingle(codePoint, HB_TAG('s', 's', 't', 'y'), unsigned(scriptLevel));
     m_glyphs.emplace(key, result);
     return result;
+}
+
+hb_codepoint_t MathFont::flattenedAccent(char32_t codePoint)
+{
+    uint64_t key = (uint64_t(codePoint) << 2) | 3;
+    auto it = m_glyphs.find(key);
+    if (it != m_glyphs.end())
+        return it->second;
+    hb_codepoint_t result = shapeSingle(codePoint, HB_TAG('f', 'l', 'a', 'c'), 1);
+    m_glyphs.emplace(key, result);
+    return result;
+}
+
+// Features of the math script only apply when shaping with it.
+hb_codepoint_t MathFont::shapeSingle(char32_t codePoint, hb_tag_t tag, unsigned value)
+{
+    hb_buffer_clear_contents(m_buffer);
+    hb_buffer_add_utf32(m_buffer, reinterpret_cast<const uint32_t*>(&codePoint), 1, 0, 1);
+    hb_buffer_set_script(m_buffer, HB_SCRIPT_MATH);
+    hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
+    hb_feature_t feature{tag, value, 0, unsigned(-1)};
+    hb_shape(m_faces[math].font, m_buffer, &feature, 1);
+    unsigned count = 0;
+    hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(m_buffer, &count);
+    return count == 1 ? infos[0].codepoint : 0;
 }
 
 const MathFont::GlyphMetrics& MathFont::metrics(hb_codepoint_t glyph, FaceIndex faceIndex)

@@ -87,6 +87,8 @@ char32_t mapAlphabet(char32_t c, MathAlphabet alphabet)
     case MathAlphabet::italic:
         if (c == 'h')
             return 0x210E;
+        if (c == 0x131 || c == 0x237)
+            return c == 0x131 ? 0x1D6A4 : 0x1D6A5; // dotless i and j
         if (upper)
             return offset(c, 'A', 0x1D434);
         if (lower)
@@ -634,13 +636,25 @@ private:
 
     Box accent(const MathNode& node, Style s, QRgb color)
     {
-        Box base = list(node.body, s.crampedStyle(), color);
         bool single = node.body.size() == 1 && node.body.front().kind == K::symbol && !node.body.front().hasSup
                       && !node.body.front().hasSub;
+        Box base;
+        if (single && (node.body.front().codePoint == 'i' || node.body.front().codePoint == 'j')
+            && (node.body.front().alphabet == MathAlphabet::normal || node.body.front().alphabet == MathAlphabet::italic)) {
+            // Accents sit on dotless i and j.
+            MathNode dotless = node.body.front();
+            dotless.codePoint = dotless.codePoint == 'i' ? 0x131 : 0x237;
+            base = symbol(dotless, s.crampedStyle(), color);
+        } else {
+            base = list(node.body, s.crampedStyle(), color);
+        }
         double attach = single && base.accentX >= 0 ? base.accentX : base.width / 2;
         hb_codepoint_t g = f.glyph(node.codePoint);
         if (!g)
             return base;
+        if (base.height > k(HB_OT_MATH_CONSTANT_FLATTENED_ACCENT_BASE_HEIGHT, s))
+            if (hb_codepoint_t flat = f.flattenedAccent(node.codePoint))
+                g = flat;
         Box mark = glyphBox(g, s, color);
         if (node.flags & 1 || !single) {
             Box wide = horizontal(node.codePoint, base.width, s, color, true);
@@ -672,15 +686,38 @@ private:
             return limits(base, over ? &label : nullptr, over ? nullptr : &label, s, 0);
         }
         Box stretch = horizontal(node.codePoint, base.width, s, color);
+        // Braces and arrows are drawn well above or around their baseline: place them by their ink.
+        double inkBottom = 0, inkTop = 0;
+        inkExtent(stretch, inkBottom, inkTop);
         double gap = k(over ? HB_OT_MATH_CONSTANT_OVERBAR_VERTICAL_GAP : HB_OT_MATH_CONSTANT_UNDERBAR_VERTICAL_GAP, s);
         Box box;
         box.width = std::max(base.width, stretch.width);
         box.append(base, (box.width - base.width) / 2, 0);
         box.extend(0, base);
-        double dy = over ? base.height + gap + stretch.depth : -(base.depth + gap + stretch.height);
+        double dy = over ? base.height + gap - inkBottom : -(base.depth + gap) - inkTop;
         box.append(stretch, (box.width - stretch.width) / 2, dy);
-        box.extend(dy, stretch);
+        box.height = std::max(box.height, dy + inkTop);
+        box.depth = std::max(box.depth, -(dy + inkBottom));
         return box;
+    }
+
+    void inkExtent(const Box& box, double& bottom, double& top)
+    {
+        bool first = true;
+        for (const Item& item : box.items) {
+            double lo, hi;
+            if (item.kind == Item::rule) {
+                lo = item.y;
+                hi = item.y + item.height;
+            } else {
+                const auto& m = f.metrics(item.glyphID, MathFont::FaceIndex(item.face));
+                lo = item.y + m.yMin * item.scale;
+                hi = item.y + m.yMax * item.scale;
+            }
+            bottom = first ? lo : std::min(bottom, lo);
+            top = first ? hi : std::max(top, hi);
+            first = false;
+        }
     }
 
     Box limits(const Box& nucleus, const Box* upper, const Box* lower, Style s, double italic)
@@ -961,7 +998,8 @@ Box Engine::nucleus(const MathNode& node, Style s, QRgb color)
         return fence(node.left, segments, node.middles, node.right, s, color);
     }
     case K::bigDelimiter:
-        return delimiter(node.codePoint, node.number * em(s), s, color);
+        // The font's size variants sit a hair under 1.2, 1.8, 2.4 and 3 em.
+        return delimiter(node.codePoint, node.number * 0.99 * em(s), s, color);
     case K::accent:
         return accent(node, s, color);
     case K::overUnder:
