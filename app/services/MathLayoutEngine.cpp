@@ -19,14 +19,17 @@ struct Box {
     bool simpleGlyph = false; // one ordinary glyph: scripts attach by the font's shifts only
     std::vector<Item> items;
 
-    void append(const Box& other, double dx, double dy)
+    // Takes `other` by value so that callers done with a box can move it in without copying its items.
+    void append(Box other, double dx, double dy)
     {
-        items.reserve(items.size() + other.items.size());
-        for (Item item : other.items) {
+        for (Item& item : other.items) {
             item.x += dx;
             item.y += dy;
-            items.push_back(item);
         }
+        if (items.empty())
+            items = std::move(other.items);
+        else
+            items.insert(items.end(), other.items.begin(), other.items.end());
     }
     void extend(double dy, const Box& other)
     {
@@ -1066,7 +1069,7 @@ Box Engine::nucleus(const MathNode& node, Style s, QRgb color)
         box.width = body.width + 2 * (pad + t);
         box.height = body.height + pad + t;
         box.depth = body.depth + pad + t;
-        box.append(body, pad + t, 0);
+        box.append(std::move(body), pad + t, 0);
         addRule(box, 0, -box.depth, box.width, t, color);
         addRule(box, 0, box.height - t, box.width, t, color);
         addRule(box, 0, -box.depth, t, box.height + box.depth, color);
@@ -1155,9 +1158,10 @@ Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
                 muCount = 0;
             result.width += muCount * em(atom.style) / 18;
         }
-        result.append(atom.box, result.width, 0);
         result.extend(0, atom.box);
-        result.width += atom.box.width;
+        const double atomWidth = atom.box.width;
+        result.append(std::move(atom.box), result.width, 0); // its scalars stay readable
+        result.width += atomWidth;
         // Italic correction after a slanted letter unless another slanted letter follows.
         if (atom.slanted && atom.box.italic > 0) {
             bool nextSlanted = i + 1 < atoms.size() && atoms[i + 1].slanted;
