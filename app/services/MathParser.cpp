@@ -55,10 +55,12 @@ MathAtomType typeOf(MathSymbols::SymbolClass c)
 struct EnvironmentInfo {
     const char* name;
     MathEnvironment environment;
-    int maxColumns; // 0: unlimited; -1: from the array spec
+    int maxColumns; // 0: unlimited; -1: from the array spec; -2: twice the number argument (alignat)
 };
 
-constexpr std::array<EnvironmentInfo, 23> environments{{
+constexpr std::array<EnvironmentInfo, 26> environments{{
+    {"alignat", MathEnvironment::aligned, -2},    {"alignat*", MathEnvironment::aligned, -2},
+    {"alignedat", MathEnvironment::aligned, -2},
     {"matrix", MathEnvironment::matrix, 0},       {"pmatrix", MathEnvironment::pmatrix, 0},
     {"bmatrix", MathEnvironment::bmatrix, 0},     {"Bmatrix", MathEnvironment::Bmatrix, 0},
     {"vmatrix", MathEnvironment::vmatrix, 0},     {"Vmatrix", MathEnvironment::Vmatrix, 0},
@@ -845,7 +847,16 @@ private:
         MathTable table;
         table.environment = info->environment;
         int maxColumns = info->maxColumns;
-        if (maxColumns < 0) {
+        if (maxColumns == -2) {
+            skipSpace();
+            if (peek() != '{')
+                fail(MathErrorKind::invalidNumberOfColumns);
+            bool ok = false;
+            int pairs = QString::fromStdU32String(parseRawArgument()).trimmed().toInt(&ok);
+            if (!ok || pairs < 1)
+                fail(MathErrorKind::invalidNumberOfColumns);
+            maxColumns = 2 * pairs;
+        } else if (maxColumns < 0) {
             skipSpace();
             if (peek() != '{')
                 fail(MathErrorKind::invalidNumberOfColumns);
@@ -1029,10 +1040,12 @@ private:
         }
         if (name == "xrightarrow" || name == "xleftarrow" || name == "xleftrightarrow" || name == "xRightarrow"
             || name == "xLeftarrow" || name == "xLeftrightarrow" || name == "xmapsto" || name == "xlongequal"
-            || name == "xhookrightarrow" || name == "xhookleftarrow") {
+            || name == "xhookrightarrow" || name == "xhookleftarrow" || name == "xrightleftharpoons"
+            || name == "xleftrightharpoons") {
             node.kind = K::arrowLabel;
             node.type = MathAtomType::rel;
-            static const std::array<std::pair<const char*, char32_t>, 10> arrows{{{"xrightarrow", 0x2192},
+            static const std::array<std::pair<const char*, char32_t>, 12> arrows{{{"xrightarrow", 0x2192},
+                {"xrightleftharpoons", 0x21CC}, {"xleftrightharpoons", 0x21CB},
                 {"xleftarrow", 0x2190}, {"xleftrightarrow", 0x2194}, {"xRightarrow", 0x21D2},
                 {"xLeftarrow", 0x21D0}, {"xLeftrightarrow", 0x21D4}, {"xmapsto", 0x21A6}, {"xlongequal", '='},
                 {"xhookrightarrow", 0x21AA}, {"xhookleftarrow", 0x21A9}}};
