@@ -17,6 +17,7 @@ struct Box {
     double italic = 0;
     double accentX = -1;      // top accent attachment; negative: the middle
     bool simpleGlyph = false; // one ordinary glyph: scripts attach by the font's shifts only
+    bool italicIncluded = false; // the width already holds the italic correction
     std::vector<Item> items;
 
     // Takes `other` by value so that callers done with a box can move it in without copying its items.
@@ -774,9 +775,11 @@ private:
         double italic = isLargeOp ? 0 : nucleus.italic;
         Box box = nucleus;
         box.simpleGlyph = false;
-        double supX = nucleus.width + italic;
-        double subX = nucleus.width - (isLargeOp ? nucleus.italic : 0);
-        double right = nucleus.width + italic;
+        // A superscript clears the italic correction, a subscript tucks under it.
+        double glyphWidth = nucleus.italicIncluded ? nucleus.width - nucleus.italic : nucleus.width;
+        double supX = glyphWidth + italic;
+        double subX = glyphWidth - (isLargeOp ? nucleus.italic : 0);
+        double right = std::max(nucleus.width, glyphWidth + italic);
         if (node.hasSup && !node.hasSub) {
             Box sup = list(node.sup, s.superscript(), color);
             double shiftUp = k(s.cramped ? HB_OT_MATH_CONSTANT_SUPERSCRIPT_SHIFT_UP_CRAMPED
@@ -793,7 +796,7 @@ private:
                                  sub.height - k(HB_OT_MATH_CONSTANT_SUBSCRIPT_TOP_MAX, s)});
             box.append(sub, subX, -v);
             box.extend(-v, sub);
-            right = std::max(nucleus.width, subX + sub.width);
+            right = std::max(right, subX + sub.width);
         } else if (node.hasSub && node.hasSup) {
             Box sup = list(node.sup, s.superscript(), color);
             Box sub = list(node.sub, s.subscript(), color);
@@ -819,10 +822,11 @@ private:
             box.extend(u, sup);
             box.append(sub, subX, -v);
             box.extend(-v, sub);
-            right = std::max(supX + sup.width, subX + sub.width);
+            right = std::max({right, supX + sup.width, subX + sub.width});
         }
         box.width = right + k(HB_OT_MATH_CONSTANT_SPACE_AFTER_SCRIPT, s);
         box.italic = 0;
+        box.italicIncluded = false;
         return box;
     }
 
@@ -1175,8 +1179,7 @@ Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
         result.simpleGlyph = atoms.front().box.simpleGlyph;
         result.italic = atoms.front().box.italic;
         result.accentX = atoms.front().box.accentX;
-        if (atoms.front().slanted && atoms.front().box.italic > 0)
-            result.width -= atoms.front().box.italic; // scripts place themselves after the correction
+        result.italicIncluded = atoms.front().slanted && atoms.front().box.italic > 0;
     }
     return result;
 }

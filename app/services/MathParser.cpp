@@ -55,7 +55,7 @@ MathAtomType typeOf(MathSymbols::SymbolClass c)
 struct EnvironmentInfo {
     const char* name;
     MathEnvironment environment;
-    int maxColumns; // 0: unlimited; -1: from the array spec; -2: twice the number argument (alignat)
+    int maxColumns; // 0: unlimited; -1: from the array column format; -2: twice the number argument (alignat)
 };
 
 constexpr std::array<EnvironmentInfo, 26> environments{{
@@ -860,9 +860,9 @@ private:
             skipSpace();
             if (peek() != '{')
                 fail(MathErrorKind::invalidNumberOfColumns);
-            std::u32string spec = parseRawArgument();
+            std::u32string format = parseRawArgument();
             maxColumns = 0;
-            for (char32_t c : spec) {
+            for (char32_t c : format) {
                 if (c == 'l' || c == 'c' || c == 'r') {
                     table.columnAlignment += QChar(char16_t(c));
                     ++maxColumns;
