@@ -1034,8 +1034,8 @@ private:
             node.type = MathAtomType::ord;
             if (name == "stackrel")
                 node.type = MathAtomType::rel;
-            else if (node.body.size() == 1 && node.body.front().kind == K::symbol)
-                node.type = node.body.front().type;
+            else if (node.body.size() == 1)
+                node.type = node.body.front().type; // \underset{x}{\lim} stays an operator
             return true;
         }
         if (name == "xrightarrow" || name == "xleftarrow" || name == "xleftrightarrow" || name == "xRightarrow"
