@@ -1117,7 +1117,8 @@ Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
             continue;
         }
         if (node.kind == K::colorChange) {
-            color = node.color;
+            if (node.color) // 0: a colour name we do not know
+                color = node.color;
             continue;
         }
         Box box = nucleus(node, s, color);

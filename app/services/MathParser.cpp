@@ -744,9 +744,15 @@ private:
             color = QColor(QStringLiteral("#") + name);
         if (!color.isValid())
             color = QColor::fromString(name);
-        if (!color.isValid())
+        if (color.isValid())
+            return color.rgb() | 0xFF000000u;
+        // A colour name we do not know keeps the current colour; anything else is malformed.
+        bool word = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
+            return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+        });
+        if (!word)
             fail(MathErrorKind::other);
-        return color.rgb() | 0xFF000000u;
+        return 0;
     }
 
     MathNode textRun(MathAlphabet alphabet)
