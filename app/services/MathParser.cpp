@@ -371,7 +371,7 @@ private:
                     if (!anyOpen(OpenerKind::environment))
                         fail(MathErrorKind::missingEnvironment);
                     if (m_stack.back().kind == OpenerKind::environment && !m_tables.empty())
-                        m_tables.back()->horizontalRulesBefore.push_back(int(m_tables.back()->rows.size()));
+                        m_tables.back()->horizontalRulesBefore.push_back(int(m_tables.back()->rows.size()) - 1);
                     continue;
                 }
                 if (name == "over" || name == "choose" || name == "atop" || name == "brace" || name == "brack") {

@@ -139,3 +139,20 @@ TEST_F(MathLayoutTest, TextRunsUseTheirFace)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MathParserTest, RulesOfAnArraySitAtTheirRowBoundaries)
+{
+    MathParseResult parsed = MathParser::parse(
+        QStringLiteral("\\begin{array}{|c|c} \\hline a & b \\\\ c & d \\\\ \\hline e & f \\\\ \\hline \\end{array}"));
+    ASSERT_TRUE(parsed.list.has_value());
+    ASSERT_EQ(parsed.list->size(), 1u);
+    const MathTable& table = parsed.list->front().tables.at(0);
+    EXPECT_EQ(table.rows.size(), 3u);                                   // the final row break adds no row
+    EXPECT_EQ(table.horizontalRulesBefore, (std::vector<int>{0, 2, 3})); // above rows 0 and 2, below the last
+    EXPECT_EQ(table.verticalRulesBefore, (std::vector<int>{0, 1}));
+    EXPECT_EQ(table.columnAlignment, QStringLiteral("cc"));
+}
+
+} // namespace
