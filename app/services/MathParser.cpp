@@ -183,6 +183,8 @@ public:
             // none except a top-level row break.
             lines.emplace_back();
         }
+        if (lines.size() > 1 && lines.back().empty())
+            lines.pop_back(); // a final row break adds no line
         if (lines.size() == 1)
             return std::move(lines.front());
         MathNode node;
