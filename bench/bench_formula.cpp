@@ -13,8 +13,7 @@
 
 namespace {
 
-std::vector<QString> corpus()
-{
+std::vector<QString> corpus() {
     static const std::vector<QString> sources = [] {
         std::vector<QString> result;
         auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" / "fixtures" / "formulas.txt";
@@ -34,8 +33,7 @@ std::vector<QString> corpus()
 }
 
 // One benchmark per formula, numbered by its position among the corpus's valid formulas.
-void FormulaCheckAndLayout(benchmark::State& state)
-{
+void FormulaCheckAndLayout(benchmark::State& state) {
     const QString source = corpus().at(size_t(state.range(0)));
     MathTypesetter& typesetter = defaultMathTypesetter();
     for (auto _ : state) {
@@ -47,15 +45,13 @@ void FormulaCheckAndLayout(benchmark::State& state)
     state.SetLabel(source.left(40).toStdString());
 }
 
-void registerAll()
-{
+void registerAll() {
     auto* bench = benchmark::RegisterBenchmark("FormulaCheckAndLayout", FormulaCheckAndLayout);
     bench->DenseRange(0, int(corpus().size()) - 1)->Unit(benchmark::kMicrosecond)->MinTime(0.02);
 }
 
 // The whole corpus, rendered to pictures, without the cache: the codec's cost for a formula-heavy note.
-void FormulaImageUncached(benchmark::State& state)
-{
+void FormulaImageUncached(benchmark::State& state) {
     for (auto _ : state) {
         FormulaRenderer::clearCache();
         for (const QString& source : corpus())
@@ -67,8 +63,7 @@ BENCHMARK(FormulaImageUncached)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     registerAll();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

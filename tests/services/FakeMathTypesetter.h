@@ -14,8 +14,7 @@ public:
 
     MathParseResult parse(const QString&) const override { return {MathList{}, std::nullopt}; }
 
-    std::unique_ptr<MathLayout> layout(const QString&, double fontSize, const QColor& color) const override
-    {
+    std::unique_ptr<MathLayout> layout(const QString&, double fontSize, const QColor& color) const override {
         lastFontSize = fontSize;
         ++layouts;
         return std::make_unique<Layout>(size, color);
@@ -24,11 +23,7 @@ public:
 private:
     class Layout : public MathLayout {
     public:
-        Layout(QSizeF size, QColor color)
-            : m_size(size)
-            , m_color(color)
-        {
-        }
+        Layout(QSizeF size, QColor color) : m_size(size), m_color(color) {}
         QSizeF size() const override { return m_size; }
         void draw(QPainter& painter) const override { painter.fillRect(QRectF(QPointF(0, 0), m_size), m_color); }
 

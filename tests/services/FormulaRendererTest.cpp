@@ -28,8 +28,7 @@ struct CorpusLine {
     QString source;
 };
 
-std::vector<CorpusLine> readCorpus()
-{
+std::vector<CorpusLine> readCorpus() {
     QFile file(QStringLiteral(QUENDA_SOURCE_DIR "/tests/fixtures/formulas.txt"));
     EXPECT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
     std::vector<CorpusLine> lines;
@@ -47,8 +46,7 @@ std::vector<CorpusLine> readCorpus()
     return lines;
 }
 
-const std::map<QString, std::pair<MathErrorKind, QString>>& kinds()
-{
+const std::map<QString, std::pair<MathErrorKind, QString>>& kinds() {
     static const std::map<QString, std::pair<MathErrorKind, QString>> table = {
         {"MismatchedBraces", {MathErrorKind::mismatchedBraces, bracesMessage}},
         {"UnknownCommand", {MathErrorKind::unknownCommand, unknownMessage}},
@@ -69,16 +67,14 @@ const std::map<QString, std::pair<MathErrorKind, QString>>& kinds()
 
 class FormulaRendererTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ensureApplication();
         FormulaRenderer::setTypesetter(nullptr);
     }
     void TearDown() override { FormulaRenderer::setTypesetter(nullptr); }
 };
 
-TEST_F(FormulaRendererTest, CorpusFormulasTypesetOrFailWithTheirKind)
-{
+TEST_F(FormulaRendererTest, CorpusFormulasTypesetOrFailWithTheirKind) {
     auto corpus = readCorpus();
     ASSERT_GT(corpus.size(), 100u);
     for (const auto& line : corpus) {
@@ -108,8 +104,7 @@ TEST_F(FormulaRendererTest, CorpusFormulasTypesetOrFailWithTheirKind)
     }
 }
 
-TEST_F(FormulaRendererTest, ParserReportsTheFirstFailureFromTheLeft)
-{
+TEST_F(FormulaRendererTest, ParserReportsTheFirstFailureFromTheLeft) {
     // clang-format off
     const std::vector<std::pair<QString, MathErrorKind>> cases = {
         {"{\\left( x }",                         MathErrorKind::missingRight},
@@ -137,8 +132,7 @@ TEST_F(FormulaRendererTest, ParserReportsTheFirstFailureFromTheLeft)
     }
 }
 
-TEST_F(FormulaRendererTest, AcceptsCommonConstructsBeyondTheCorpus)
-{
+TEST_F(FormulaRendererTest, AcceptsCommonConstructsBeyondTheCorpus) {
     const QStringList sources = {
         "\\begin{Vmatrix} a \\\\ b \\end{Vmatrix}",
         "\\begin{rcases} a & b \\\\ c & d \\end{rcases}",
@@ -163,8 +157,7 @@ TEST_F(FormulaRendererTest, AcceptsCommonConstructsBeyondTheCorpus)
     }
 }
 
-TEST_F(FormulaRendererTest, NormalizesDelimitersAndWhiteSpace)
-{
+TEST_F(FormulaRendererTest, NormalizesDelimitersAndWhiteSpace) {
     // clang-format off
     const std::vector<std::pair<QString, QString>> cases = {
         {"  x  ",           "x"},
@@ -185,8 +178,7 @@ TEST_F(FormulaRendererTest, NormalizesDelimitersAndWhiteSpace)
     }
 }
 
-TEST_F(FormulaRendererTest, ChecksRunInOrderBeforeTheTypesetter)
-{
+TEST_F(FormulaRendererTest, ChecksRunInOrderBeforeTheTypesetter) {
     const QString nested64 = QString(64, QLatin1Char('{')) + QLatin1Char('x') + QString(64, QLatin1Char('}'));
     const QString nested65 = QString(65, QLatin1Char('{')) + QLatin1Char('x') + QString(65, QLatin1Char('}'));
     QString escaped65;
@@ -226,8 +218,7 @@ TEST_F(FormulaRendererTest, ChecksRunInOrderBeforeTheTypesetter)
     }
 }
 
-TEST_F(FormulaRendererTest, ParseThatYieldsNothingIsAnotherFailure)
-{
+TEST_F(FormulaRendererTest, ParseThatYieldsNothingIsAnotherFailure) {
     struct Silent : FakeMathTypesetter {
         MathParseResult parse(const QString&) const override { return {}; }
     } silent;
@@ -236,8 +227,7 @@ TEST_F(FormulaRendererTest, ParseThatYieldsNothingIsAnotherFailure)
     EXPECT_EQ(FormulaRenderer::image(QStringLiteral("x"), 24, Qt::black, 410), std::nullopt);
 }
 
-TEST_F(FormulaRendererTest, ScalesPicturesDownToTheLimits)
-{
+TEST_F(FormulaRendererTest, ScalesPicturesDownToTheLimits) {
     FakeMathTypesetter fake;
     FormulaRenderer::setTypesetter(&fake);
     struct Case {
@@ -265,8 +255,7 @@ TEST_F(FormulaRendererTest, ScalesPicturesDownToTheLimits)
     }
 }
 
-TEST_F(FormulaRendererTest, ClampsTheFontSizeAndRefusesUnusableLayouts)
-{
+TEST_F(FormulaRendererTest, ClampsTheFontSizeAndRefusesUnusableLayouts) {
     FakeMathTypesetter fake;
     FormulaRenderer::setTypesetter(&fake);
     for (auto [requested, used] : std::vector<std::pair<double, double>>{{200, 96}, {4, 10}, {24, 24}}) {
@@ -284,8 +273,7 @@ TEST_F(FormulaRendererTest, ClampsTheFontSizeAndRefusesUnusableLayouts)
     EXPECT_TRUE(FormulaRenderer::image(QStringLiteral("y"), 24, Qt::black, 410).has_value());
 }
 
-TEST_F(FormulaRendererTest, CacheSharesPicturesOfTheSameRequest)
-{
+TEST_F(FormulaRendererTest, CacheSharesPicturesOfTheSameRequest) {
     FakeMathTypesetter fake;
     FormulaRenderer::setTypesetter(&fake);
     for (const char* source : {"x", "\\[ x \\]", "\\(x\\)", "$$x$$", "$x$", "  x "})
@@ -304,15 +292,13 @@ TEST_F(FormulaRendererTest, CacheSharesPicturesOfTheSameRequest)
     EXPECT_EQ(FormulaRenderer::cacheCost(), 5 * 200 * 100 * 4);
 }
 
-TEST_F(FormulaRendererTest, CacheKeyJoinsItsPartsInOrder)
-{
+TEST_F(FormulaRendererTest, CacheKeyJoinsItsPartsInOrder) {
     EXPECT_EQ(FormulaRenderer::cacheKey(QStringLiteral("$ a|b $"), 24, QColor(255, 0, 51), 410.5),
               QStringLiteral("a|b|24|410.5|1,0,0.2"));
     EXPECT_EQ(FormulaRenderer::cacheKey(QStringLiteral("x"), 24, QColor(), 410), QStringLiteral("x|24|410|0,0,0"));
 }
 
-TEST_F(FormulaRendererTest, CacheHoldsAtMost80EntriesAnd24MiB)
-{
+TEST_F(FormulaRendererTest, CacheHoldsAtMost80EntriesAnd24MiB) {
     FakeMathTypesetter fake;
     FormulaRenderer::setTypesetter(&fake);
     fake.size = {10, 10};

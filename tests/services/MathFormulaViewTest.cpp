@@ -1,5 +1,5 @@
-#include "app/services/FormulaRenderer.h"
 #include "app/services/MathFormulaView.h"
+#include "app/services/FormulaRenderer.h"
 
 #include "FakeMathTypesetter.h"
 #include "TestApplication.h"
@@ -10,21 +10,16 @@ namespace {
 
 class MathFormulaViewTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ensureApplication();
         FormulaRenderer::setTypesetter(nullptr);
     }
     void TearDown() override { FormulaRenderer::setTypesetter(nullptr); }
 
-    static QColor centreColor(const QImage& image)
-    {
-        return image.pixelColor(image.width() / 2, image.height() / 2);
-    }
+    static QColor centreColor(const QImage& image) { return image.pixelColor(image.width() / 2, image.height() / 2); }
 };
 
-TEST_F(MathFormulaViewTest, ShowsThePromptInTheMutedColour)
-{
+TEST_F(MathFormulaViewTest, ShowsThePromptInTheMutedColour) {
     MathFormulaView view;
     view.setColorScheme(QuendaTheme::Scheme::light);
     view.setLatex(QStringLiteral("  \n"));
@@ -33,15 +28,13 @@ TEST_F(MathFormulaViewTest, ShowsThePromptInTheMutedColour)
     EXPECT_GE(view.heightForWidth(400), 90);
 }
 
-TEST_F(MathFormulaViewTest, ShowsTheErrorOfAnInvalidSource)
-{
+TEST_F(MathFormulaViewTest, ShowsTheErrorOfAnInvalidSource) {
     MathFormulaView view;
     view.setLatex(QStringLiteral("\\frac{a"));
     EXPECT_EQ(view.message(), QStringLiteral("Controlla le parentesi della formula: una coppia è incompleta."));
 }
 
-TEST_F(MathFormulaViewTest, ShowsThePictureInTheInkOfTheScheme)
-{
+TEST_F(MathFormulaViewTest, ShowsThePictureInTheInkOfTheScheme) {
     FakeMathTypesetter fake; // draws its whole size in the requested colour
     FormulaRenderer::setTypesetter(&fake);
     MathFormulaView view;
@@ -58,8 +51,7 @@ TEST_F(MathFormulaViewTest, ShowsThePictureInTheInkOfTheScheme)
     EXPECT_EQ(FormulaRenderer::cacheCount(), 2);
 }
 
-TEST_F(MathFormulaViewTest, SaysWhenAValidFormulaIsTooLarge)
-{
+TEST_F(MathFormulaViewTest, SaysWhenAValidFormulaIsTooLarge) {
     FakeMathTypesetter fake;
     fake.size = {200000, 10};
     FormulaRenderer::setTypesetter(&fake);
@@ -69,8 +61,7 @@ TEST_F(MathFormulaViewTest, SaysWhenAValidFormulaIsTooLarge)
     EXPECT_EQ(view.message(), QStringLiteral("La formula è troppo grande per l’anteprima."));
 }
 
-TEST_F(MathFormulaViewTest, PaintsTheSurfaceAndThePicture)
-{
+TEST_F(MathFormulaViewTest, PaintsTheSurfaceAndThePicture) {
     MathFormulaView view;
     view.setColorScheme(QuendaTheme::Scheme::dark);
     view.setLatex(QStringLiteral("\\frac{a}{b}"));

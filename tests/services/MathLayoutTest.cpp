@@ -15,8 +15,7 @@ struct Ink {
     double left, right, bottom, top;
 };
 
-Ink inkOf(const Item& item)
-{
+Ink inkOf(const Item& item) {
     if (item.kind == Item::rule)
         return {item.x, item.x + item.width, item.y, item.y + item.height};
     const auto& m = MathFont::instance()->metrics(item.glyphID, MathFont::FaceIndex(item.face));
@@ -24,8 +23,7 @@ Ink inkOf(const Item& item)
             item.y + m.yMax * item.scale};
 }
 
-Formula layOut(const QString& source)
-{
+Formula layOut(const QString& source) {
     MathParseResult parsed = MathParser::parse(source);
     EXPECT_TRUE(parsed.list.has_value()) << source.toStdString();
     Formula formula;
@@ -33,8 +31,7 @@ Formula layOut(const QString& source)
     return formula;
 }
 
-double axis()
-{
+double axis() {
     return MathFont::instance()->constant(HB_OT_MATH_CONSTANT_AXIS_HEIGHT) * size / 1000;
 }
 
@@ -43,8 +40,7 @@ protected:
     void SetUp() override { ASSERT_NE(MathFont::instance(), nullptr) << "Latin Modern Math is not installed"; }
 };
 
-TEST_F(MathLayoutTest, ScriptsRiseAndDropWithRoomBetweenThem)
-{
+TEST_F(MathLayoutTest, ScriptsRiseAndDropWithRoomBetweenThem) {
     Formula sup = layOut(QStringLiteral("x^2"));
     ASSERT_EQ(sup.items.size(), 2u);
     EXPECT_GT(sup.items[1].y, 0);
@@ -61,8 +57,7 @@ TEST_F(MathLayoutTest, ScriptsRiseAndDropWithRoomBetweenThem)
     EXPECT_GE(above.bottom - below.top, gapMin - 1e-9);
 }
 
-TEST_F(MathLayoutTest, FractionsStackAroundTheAxis)
-{
+TEST_F(MathLayoutTest, FractionsStackAroundTheAxis) {
     Formula f = layOut(QStringLiteral("\\frac{a}{b}"));
     ASSERT_EQ(f.items.size(), 3u);
     const Ink numerator = inkOf(f.items[0]), denominator = inkOf(f.items[1]), bar = inkOf(f.items[2]);
@@ -72,9 +67,9 @@ TEST_F(MathLayoutTest, FractionsStackAroundTheAxis)
     EXPECT_LT(denominator.top, bar.bottom);
 }
 
-TEST_F(MathLayoutTest, DelimitersGrowWithTheirContent)
-{
-    Formula f = layOut(QStringLiteral("\\left( \\begin{matrix} 1 \\\\ 2 \\\\ 3 \\\\ 4 \\\\ 5 \\\\ 6 \\end{matrix} \\right)"));
+TEST_F(MathLayoutTest, DelimitersGrowWithTheirContent) {
+    Formula f =
+        layOut(QStringLiteral("\\left( \\begin{matrix} 1 \\\\ 2 \\\\ 3 \\\\ 4 \\\\ 5 \\\\ 6 \\end{matrix} \\right)"));
     double contentBottom = 1e9, contentTop = -1e9, delimiterBottom = 1e9, delimiterTop = -1e9;
     double leftmost = 1e9;
     for (const Item& item : f.items)
@@ -82,7 +77,8 @@ TEST_F(MathLayoutTest, DelimitersGrowWithTheirContent)
     for (const Item& item : f.items) {
         const Ink ink = inkOf(item);
         bool delimiter = item.x < leftmost + 0.1 * size; // the left parenthesis, glyph or assembly
-        (delimiter ? delimiterBottom : contentBottom) = std::min(delimiter ? delimiterBottom : contentBottom, ink.bottom);
+        (delimiter ? delimiterBottom : contentBottom) =
+            std::min(delimiter ? delimiterBottom : contentBottom, ink.bottom);
         (delimiter ? delimiterTop : contentTop) = std::max(delimiter ? delimiterTop : contentTop, ink.top);
     }
     EXPECT_GT(contentTop - contentBottom, 5 * size); // six rows
@@ -92,8 +88,7 @@ TEST_F(MathLayoutTest, DelimitersGrowWithTheirContent)
     EXPECT_NEAR((delimiterTop + delimiterBottom) / 2, axis(), 0.01 * size);
 }
 
-TEST_F(MathLayoutTest, DisplayOperatorsAreLargerAndCentredOnTheAxis)
-{
+TEST_F(MathLayoutTest, DisplayOperatorsAreLargerAndCentredOnTheAxis) {
     Formula display = layOut(QStringLiteral("\\sum"));
     Formula text = layOut(QStringLiteral("\\textstyle\\sum"));
     ASSERT_EQ(display.items.size(), 1u);
@@ -104,21 +99,19 @@ TEST_F(MathLayoutTest, DisplayOperatorsAreLargerAndCentredOnTheAxis)
     EXPECT_NEAR((small.top + small.bottom) / 2, axis(), 0.01 * size);
 }
 
-TEST_F(MathLayoutTest, LimitsGoAboveAndBelowInDisplayStyleOnly)
-{
+TEST_F(MathLayoutTest, LimitsGoAboveAndBelowInDisplayStyleOnly) {
     Formula display = layOut(QStringLiteral("\\sum_{i}^{n}"));
     ASSERT_EQ(display.items.size(), 3u);
     const Ink op = inkOf(display.items[0]);
-    EXPECT_GT(inkOf(display.items[1]).bottom, op.top);  // n above
-    EXPECT_LT(inkOf(display.items[2]).top, op.bottom);  // i below
+    EXPECT_GT(inkOf(display.items[1]).bottom, op.top); // n above
+    EXPECT_LT(inkOf(display.items[2]).top, op.bottom); // i below
 
     Formula integral = layOut(QStringLiteral("\\int_{i}^{n}"));
     ASSERT_EQ(integral.items.size(), 3u);
     EXPECT_GT(integral.items[2].x, inkOf(integral.items[0]).left + 0.3 * size); // scripts at the side
 }
 
-TEST_F(MathLayoutTest, RadicalRuleClearsTheRadicand)
-{
+TEST_F(MathLayoutTest, RadicalRuleClearsTheRadicand) {
     Formula f = layOut(QStringLiteral("\\sqrt{\\frac{a}{b}}"));
     double radicandTop = -1e9, ruleBottom = 1e9;
     for (const Item& item : f.items) {
@@ -131,8 +124,7 @@ TEST_F(MathLayoutTest, RadicalRuleClearsTheRadicand)
     EXPECT_GT(ruleBottom, radicandTop);
 }
 
-TEST_F(MathLayoutTest, TextRunsUseTheirFace)
-{
+TEST_F(MathLayoutTest, TextRunsUseTheirFace) {
     EXPECT_EQ(layOut(QStringLiteral("\\textbf{v}")).items.at(0).face, MathFont::textBold);
     EXPECT_EQ(layOut(QStringLiteral("\\textit{v}")).items.at(0).face, MathFont::textItalic);
     EXPECT_EQ(layOut(QStringLiteral("\\text{v}")).items.at(0).face, MathFont::math);
@@ -142,14 +134,13 @@ TEST_F(MathLayoutTest, TextRunsUseTheirFace)
 
 namespace {
 
-TEST(MathParserTest, RulesOfAnArraySitAtTheirRowBoundaries)
-{
+TEST(MathParserTest, RulesOfAnArraySitAtTheirRowBoundaries) {
     MathParseResult parsed = MathParser::parse(
         QStringLiteral("\\begin{array}{|c|c} \\hline a & b \\\\ c & d \\\\ \\hline e & f \\\\ \\hline \\end{array}"));
     ASSERT_TRUE(parsed.list.has_value());
     ASSERT_EQ(parsed.list->size(), 1u);
     const MathTable& table = parsed.list->front().tables.at(0);
-    EXPECT_EQ(table.rows.size(), 3u);                                   // the final row break adds no row
+    EXPECT_EQ(table.rows.size(), 3u);                                    // the final row break adds no row
     EXPECT_EQ(table.horizontalRulesBefore, (std::vector<int>{0, 2, 3})); // above rows 0 and 2, below the last
     EXPECT_EQ(table.verticalRulesBefore, (std::vector<int>{0, 1}));
     EXPECT_EQ(table.columnAlignment, QStringLiteral("cc"));

@@ -4,8 +4,7 @@
 
 namespace {
 
-TEST(QuendaThemeTest, ReadsHexadecimalColours)
-{
+TEST(QuendaThemeTest, ReadsHexadecimalColours) {
     // clang-format off
     const std::vector<std::pair<QString, QRgb>> cases = {
         {"22262E",     0x22262E},
@@ -29,8 +28,7 @@ TEST(QuendaThemeTest, ReadsHexadecimalColours)
     }
 }
 
-TEST(QuendaThemeTest, HasLightAndDarkValues)
-{
+TEST(QuendaThemeTest, HasLightAndDarkValues) {
     using QuendaTheme::Scheme;
     EXPECT_EQ(QuendaTheme::muted(Scheme::light), QColor(0x69, 0x6E, 0x79));
     EXPECT_EQ(QuendaTheme::muted(Scheme::dark), QColor(0xAF, 0xB4, 0xC2));

@@ -3,8 +3,7 @@
 #include <QApplication>
 
 // Widgets and text drawing need an application object; gtest_main does not make one.
-inline void ensureApplication()
-{
+inline void ensureApplication() {
     if (QCoreApplication::instance())
         return;
     static int argc = 1;

@@ -11,8 +11,8 @@
 #include "app/services/FormulaRenderer.h"
 #include "app/services/MathFormulaView.h"
 
-#include <QFile>
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QTextStream>
@@ -23,8 +23,7 @@
 
 namespace {
 
-int renderPreviews(const char* out, int count, char** sources)
-{
+int renderPreviews(const char* out, int count, char** sources) {
     const int width = 480, gap = 12;
     std::vector<QImage> tiles;
     int height = gap;
@@ -58,8 +57,7 @@ int renderPreviews(const char* out, int count, char** sources)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -117,8 +115,8 @@ int main(int argc, char** argv)
     const int cellWidth = 440, labelHeight = 18, padding = 8, columns = 2;
     std::vector<int> heights;
     for (const Row& row : rows)
-        heights.push_back(labelHeight + padding
-                          + (row.picture ? int(std::ceil(row.picture->deviceIndependentSize().height())) : 20));
+        heights.push_back(labelHeight + padding +
+                          (row.picture ? int(std::ceil(row.picture->deviceIndependentSize().height())) : 20));
     int totalHeight = padding;
     std::vector<int> rowTops;
     for (size_t i = 0; i < rows.size(); i += columns) {
