@@ -5,14 +5,32 @@
 #include <QObject>
 #include <QPromise>
 
+#include <atomic>
 #include <coroutine>
 #include <exception>
+#include <memory>
 #include <type_traits>
 
 /// Thrown when an operation was cancelled before it changed anything. Never shown to the user.
 class OperationCancelled : public std::exception {
 public:
     const char* what() const noexcept override { return "cancelled"; }
+};
+
+/// Shared between whoever may cancel a request and the code that carries it out, on any thread.
+class CancellationToken {
+public:
+    CancellationToken() : m_flag(std::make_shared<std::atomic_bool>(false)) {}
+    void cancel() const { m_flag->store(true); }
+    bool isCancelled() const { return m_flag->load(); }
+    /// Throws OperationCancelled once cancelled.
+    void check() const {
+        if (isCancelled())
+            throw OperationCancelled();
+    }
+
+private:
+    std::shared_ptr<std::atomic_bool> m_flag;
 };
 
 /// An eagerly started coroutine whose outcome is a QFuture<T>. It lets a multi-step operation on the

@@ -1,4 +1,5 @@
 #include "app/services/Task.h"
+#include "support/TestApplication.h"
 #include "support/TestClock.h"
 
 #include <gtest/gtest.h>
@@ -7,13 +8,6 @@
 #include <QtConcurrent>
 
 namespace {
-
-template <typename T>
-T waitFor(QFuture<T> future) {
-    while (!future.isFinished())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return future.result();
-}
 
 Task<int> addOnWorker(QObject* context, int a, int b) {
     const int sum = co_await on(context, QtConcurrent::run([a, b] { return a + b; }));
@@ -37,16 +31,11 @@ Task<QString> catchFailure(QObject* context) {
 } // namespace
 
 TEST(TaskTest, AwaitsWorkAndResumesOnTheContextThread) {
-    static int argc = 0;
-    static QCoreApplication* app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, nullptr);
-    Q_UNUSED(app);
+    ensureApplication();
     QObject context;
-    EXPECT_EQ(waitFor(addOnWorker(&context, 2, 3).future()), 50);
-    EXPECT_EQ(waitFor(catchFailure(&context).future()), QStringLiteral("broken"));
-    QFuture<int> failed = failAfterWork(&context).future();
-    while (!failed.isFinished())
-        QCoreApplication::processEvents();
-    EXPECT_THROW(failed.waitForFinished(), std::runtime_error);
+    EXPECT_EQ(waitFor(addOnWorker(&context, 2, 3).future()).result(), 50);
+    EXPECT_EQ(waitFor(catchFailure(&context).future()).result(), QStringLiteral("broken"));
+    EXPECT_THROW(waitFor(failAfterWork(&context).future()).waitForFinished(), std::runtime_error);
 }
 
 TEST(TestClockTest, FiresTimersInDueOrderAndNeverCancelledOnes) {
