@@ -137,7 +137,7 @@ Task<void> AppModel::startTask() {
             if (!QDir().mkpath(directory))
                 throw PlatformError(QStringLiteral("Impossibile creare la cartella “%1”.").arg(directory));
         m_repository = std::make_unique<SQLiteLibraryRepository>(QDir(m_rootDirectory).filePath("library.sqlite"));
-        co_await reload();
+        co_await on(this, reload());
         setStartupError(std::nullopt);
         if (!m_library.decks.isEmpty())
             scheduleBackup();
@@ -193,7 +193,7 @@ QFuture<bool> AppModel::saveDeck(const Deck& deck) {
 
 Task<void> AppModel::saveDeckSteps(Deck deck) {
     co_await on(this, repository().saveDeck(deck));
-    co_await reload();
+    co_await on(this, reload());
     setSelection(NavigationItem::deck(deck.id));
     scheduleBackup();
 }
@@ -209,7 +209,7 @@ Task<void> AppModel::saveNoteSteps(Note note) {
             existing.append(card);
     const QList<Flashcard> cards = CardFactory::cards(note, existing, m_clock.now());
     co_await on(this, repository().saveNote(note, cards));
-    co_await reload();
+    co_await on(this, reload());
     notify(QStringLiteral("Carta salvata"));
     scheduleBackup();
 }
@@ -220,7 +220,7 @@ QFuture<bool> AppModel::deleteNote(const Note& note) {
 
 Task<void> AppModel::deleteNoteSteps(Uuid noteID) {
     co_await on(this, repository().deleteNote(noteID));
-    co_await reload();
+    co_await on(this, reload());
     scheduleBackup();
     notify(QStringLiteral("Carta eliminata"));
 }
@@ -231,7 +231,7 @@ QFuture<bool> AppModel::deleteDeck(const Deck& deck) {
 
 Task<void> AppModel::deleteDeckSteps(Uuid deckID) {
     co_await on(this, repository().deleteDeck(deckID));
-    co_await reload();
+    co_await on(this, reload());
     setSelection(NavigationItem::library());
     scheduleBackup();
 }
@@ -251,7 +251,7 @@ QFuture<bool> AppModel::toggleSuspended(const Note& note) {
 
 Task<void> AppModel::setSuspendedSteps(QList<Uuid> cardIDs, bool suspended) {
     co_await on(this, repository().setSuspended(cardIDs, suspended));
-    co_await reload();
+    co_await on(this, reload());
     scheduleBackup();
 }
 
@@ -263,7 +263,7 @@ Task<void> AppModel::reviewSteps(Flashcard card, ReviewRating rating) {
     const ReviewEvent event =
         StudyScheduler(m_library.preferences.desiredRetention).review(card, rating, m_clock.now());
     co_await on(this, repository().recordReview(event));
-    co_await reload();
+    co_await on(this, reload());
     scheduleBackup();
 }
 
@@ -276,7 +276,7 @@ QFuture<std::optional<ReviewEvent>> AppModel::undoReview() {
 Task<void> AppModel::undoReviewSteps(std::shared_ptr<std::optional<ReviewEvent>> undone) {
     *undone = co_await on(this, repository().undoLastReview(m_clock.now()));
     try {
-        co_await reload();
+        co_await on(this, reload());
     } catch (...) {
         undone->reset(); // the result counts only when the whole action succeeded
         throw;
@@ -290,7 +290,7 @@ QFuture<bool> AppModel::savePreferences(const StudyPreferences& preferences) {
 
 Task<void> AppModel::savePreferencesSteps(StudyPreferences preferences) {
     co_await on(this, repository().savePreferences(preferences));
-    co_await reload();
+    co_await on(this, reload());
     scheduleBackup();
 }
 
@@ -329,7 +329,7 @@ Task<void> AppModel::addExampleDeckSteps(Deck deck, QList<Note> notes) {
     for (const Note& note : std::as_const(notes))
         sample.cards += CardFactory::cards(note, {}, now);
     co_await on(this, repository().importLibrary(sample, false));
-    co_await reload();
+    co_await on(this, reload());
     setSelection(NavigationItem::today());
     scheduleBackup();
     notify(QStringLiteral("Il tuo primo mazzo è pronto"));

@@ -105,7 +105,7 @@ Task<void> AppModel::applyImportSteps(ImportRequest request, bool replace) {
                     MediaStore::importPackageAttachments(media, directory);
                 }));
     co_await on(this, repository().importLibrary(request.package.snapshot, replace));
-    co_await reload();
+    co_await on(this, reload());
     setPendingImport(std::nullopt);
     setSelection(NavigationItem::library());
     scheduleBackup();

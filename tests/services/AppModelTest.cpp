@@ -243,5 +243,6 @@ TEST_F(AppModelTest, ClockRefreshesTheDateEveryTenSeconds) {
     model->stopObservingClock();
     clock.advance(20);
     EXPECT_EQ(model->currentDate(), clock.now().addingSeconds(-25));
-    EXPECT_EQ(changes.size(), 3);
+    // The first tick found the date that start-up had just set: observers hear only real changes.
+    EXPECT_EQ(changes.size(), 2);
 }
