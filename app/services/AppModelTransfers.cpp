@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
-#include <QtConcurrent>
 
 namespace {
 
@@ -80,12 +79,12 @@ Task<void> AppModel::prepareImportSteps(QUrl url) {
             target = Deck{Uuid::createRandom(), deckName, {}, QStringLiteral("square.stack.3d.up"),
                           QStringLiteral("4F5FE7"), now, now};
         }
-        package = co_await on(this, QtConcurrent::run([url, deck = *target] {
+        package = co_await on(this, runInBackground(nullptr, [url, deck = *target] {
                                   const QString text = decodeUtf8(readBoundedFile(url, kMaximumTextFileBytes));
                                   return ImportedPackage{PackageKind::deck, CSVExchange::read(text, deck), {}};
                               }));
     } else {
-        package = co_await on(this, QtConcurrent::run([url] { return QuendaPackage::read(url); }));
+        package = co_await on(this, runInBackground(nullptr, [url] { return QuendaPackage::read(url); }));
     }
     setPendingImport(ImportRequest{Uuid::createRandom(), std::move(package), QFileInfo(url.path()).fileName()});
 }
@@ -101,7 +100,7 @@ Task<void> AppModel::applyImportSteps(ImportRequest request, bool replace) {
     repository();
     if (!m_library.decks.isEmpty())
         co_await on(this, m_backupService.writeBeforeImport(m_library, m_clock.now()));
-    co_await on(this, QtConcurrent::run([media = request.package.media, directory = m_mediaDirectory] {
+    co_await on(this, runInBackground(nullptr, [media = request.package.media, directory = m_mediaDirectory] {
                     MediaStore::importPackageAttachments(media, directory);
                 }));
     co_await on(this, repository().importLibrary(request.package.snapshot, replace));
@@ -141,7 +140,7 @@ QFuture<bool> AppModel::exportPackage(LibrarySnapshot snapshot, PackageKind kind
 }
 
 Task<void> AppModel::exportPackageSteps(LibrarySnapshot snapshot, PackageKind kind, QUrl location) {
-    co_await on(this, QtConcurrent::run([snapshot = std::move(snapshot), kind, location, media = m_mediaDirectory] {
+    co_await on(this, runInBackground(nullptr, [snapshot = std::move(snapshot), kind, location, media = m_mediaDirectory] {
                     QuendaPackage::write(snapshot, kind, media, location);
                 }));
     notify(QStringLiteral("File esportato"));
@@ -164,7 +163,7 @@ QFuture<bool> AppModel::exportCSV(const Deck& deck) {
 }
 
 Task<void> AppModel::exportCSVSteps(QList<Note> notes, QUrl location) {
-    co_await on(this, QtConcurrent::run([notes = std::move(notes), location] {
+    co_await on(this, runInBackground(nullptr, [notes = std::move(notes), location] {
                     if (!location.isLocalFile())
                         throw QuendaError::invalidContent(QStringLiteral("Scegli una destinazione locale per il file."));
                     const QByteArray text = CSVExchange::write(notes).toUtf8();

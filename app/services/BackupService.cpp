@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QtConcurrent>
 
 #include <algorithm>
 
@@ -45,7 +44,7 @@ bool BackupService::isPreImportBackupName(const QString& name) {
 
 QFuture<std::optional<Instant>> BackupService::writeAutomatic(LibrarySnapshot snapshot, quint64 revision, Instant now,
                                                              QTimeZone zone, CancellationToken token) {
-    return QtConcurrent::run(&m_worker, [this, snapshot = std::move(snapshot), revision, now, zone, token] {
+    return runInBackground(&m_worker, [this, snapshot = std::move(snapshot), revision, now, zone, token] {
         token.check();
         if (revision < m_newestAutomaticRevision)
             return std::optional<Instant>();
@@ -60,7 +59,7 @@ QFuture<std::optional<Instant>> BackupService::writeAutomatic(LibrarySnapshot sn
 }
 
 QFuture<QString> BackupService::writeBeforeImport(LibrarySnapshot snapshot, Instant now, CancellationToken token) {
-    return QtConcurrent::run(&m_worker, [this, snapshot = std::move(snapshot), now, token] {
+    return runInBackground(&m_worker, [this, snapshot = std::move(snapshot), now, token] {
         token.check();
         createDirectory(m_directory);
         const QString timestamp =

@@ -4,6 +4,8 @@
 #include <QFutureWatcher>
 #include <QObject>
 #include <QPromise>
+#include <QThreadPool>
+#include <QtConcurrent>
 
 #include <atomic>
 #include <coroutine>
@@ -117,4 +119,21 @@ auto on(QObject* context, QFuture<T> future) {
 template <typename T>
 auto on(QObject* context, Task<T> task) {
     return on(context, task.future());
+}
+
+/// Runs `work` on `pool` (the global pool when null) and gives its result through a future that
+/// carries whatever `work` throws as it is (QtConcurrent::run would wrap it in QUnhandledException).
+template <typename F>
+auto runInBackground(QThreadPool* pool, F work) -> QFuture<std::invoke_result_t<F>> {
+    using T = std::invoke_result_t<F>;
+    return QtConcurrent::run(pool ? pool : QThreadPool::globalInstance(), [work = std::move(work)](QPromise<T>& promise) {
+        try {
+            if constexpr (std::is_void_v<T>)
+                work();
+            else
+                promise.addResult(work());
+        } catch (...) {
+            promise.setException(std::current_exception());
+        }
+    });
 }
