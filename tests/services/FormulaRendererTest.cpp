@@ -2,7 +2,7 @@
 #include "app/services/MathParser.h"
 
 #include "FakeMathTypesetter.h"
-#include "TestApplication.h"
+#include "support/TestApplication.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -2,7 +2,7 @@
 #include "app/services/FormulaRenderer.h"
 
 #include "FakeMathTypesetter.h"
-#include "TestApplication.h"
+#include "support/TestApplication.h"
 
 #include <gtest/gtest.h>
 
