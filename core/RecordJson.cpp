@@ -234,8 +234,7 @@ public:
         w.endObject();
     }
 
-    template <class T>
-    void list(const QList<T>& records) {
+    template <class T> void list(const QList<T>& records) {
         w.beginArray();
         for (const T& r : records)
             record(r);
@@ -247,8 +246,7 @@ private:
     JsonForm m_form;
 };
 
-template <class T>
-QByteArray encodeRecord(const T& record, JsonForm form) {
+template <class T> QByteArray encodeRecord(const T& record, JsonForm form) {
     JsonWriter writer(RecordJson::keyOrder(form));
     Encoder(writer, form).record(record);
     return writer.take();
@@ -282,8 +280,7 @@ array asArray(element e, std::string_view key) {
 // The members of one object that a record reads, found in one pass over the object. `Key` is an
 // enumeration of the record's keys, in the order of `names`. Unknown keys are skipped; of equal keys
 // the first counts.
-template <class Key, std::size_t N>
-class Members {
+template <class Key, std::size_t N> class Members {
 public:
     Members(element e, std::string_view where, const std::array<std::string_view, N>& names) : m_names(names) {
         static_assert(N <= 32);
@@ -388,8 +385,7 @@ public:
     // `sharedAlgorithm` keeps the last scheduling-rules tag read, so that reviews share one string.
     Decoder(JsonForm form, QString* sharedAlgorithm) : m_form(form), m_sharedAlgorithm(sharedAlgorithm) {}
 
-    template <class T>
-    T read(element e) const {
+    template <class T> T read(element e) const {
         if constexpr (std::is_same_v<T, Deck>)
             return deck(e);
         else if constexpr (std::is_same_v<T, Note>)
@@ -414,26 +410,24 @@ public:
 
 private:
     // Typed access to the members of a record.
-    template <class M, class K>
-    static QString text(const M& m, K key) { return ::text(m.required(key), m.name(key)); }
-    template <class M, class K>
-    static std::optional<QString> optionalText(const M& m, K key) {
+    template <class M, class K> static QString text(const M& m, K key) { return ::text(m.required(key), m.name(key)); }
+    template <class M, class K> static std::optional<QString> optionalText(const M& m, K key) {
         if (const auto e = m.optional(key))
             return ::text(*e, m.name(key));
         return std::nullopt;
     }
-    template <class M, class K>
-    static double number(const M& m, K key) { return ::number(m.required(key), m.name(key)); }
-    template <class M, class K>
-    static std::int64_t integer(const M& m, K key) { return ::integer(m.required(key), m.name(key)); }
-    template <class M, class K>
-    static bool boolean(const M& m, K key) { return ::boolean(m.required(key), m.name(key)); }
-    template <class M, class K>
-    static Uuid uuid(const M& m, K key) { return ::uuid(m.required(key), m.name(key)); }
-    template <class M, class K>
-    Instant time(const M& m, K key) const { return time(m.required(key), m.name(key)); }
-    template <class M, class K>
-    std::optional<Instant> optionalTime(const M& m, K key) const {
+    template <class M, class K> static double number(const M& m, K key) {
+        return ::number(m.required(key), m.name(key));
+    }
+    template <class M, class K> static std::int64_t integer(const M& m, K key) {
+        return ::integer(m.required(key), m.name(key));
+    }
+    template <class M, class K> static bool boolean(const M& m, K key) {
+        return ::boolean(m.required(key), m.name(key));
+    }
+    template <class M, class K> static Uuid uuid(const M& m, K key) { return ::uuid(m.required(key), m.name(key)); }
+    template <class M, class K> Instant time(const M& m, K key) const { return time(m.required(key), m.name(key)); }
+    template <class M, class K> std::optional<Instant> optionalTime(const M& m, K key) const {
         if (const auto e = m.optional(key))
             return time(*e, m.name(key));
         return std::nullopt;
@@ -455,7 +449,7 @@ private:
 
     RichTextRun run(element e, std::string_view where = {}) const {
         enum class K { text, bold, italic, underline, style, alignment, link, imageID, latex };
-        static constexpr std::array<std::string_view, 9> kNames{"text",  "bold",      "italic", "underline", "style",
+        static constexpr std::array<std::string_view, 9> kNames{"text",      "bold", "italic",  "underline", "style",
                                                                 "alignment", "link", "imageID", "latex"};
         const Members<K, 9> m(e, where, kNames);
         RichTextRun run{.text = text(m, K::text),
@@ -510,7 +504,19 @@ private:
     }
 
     Note note(element e, std::string_view where = {}) const {
-        enum class K { id, deckID, kind, front, back, tags, imageID, frontDocument, backDocument, createdAt, updatedAt };
+        enum class K {
+            id,
+            deckID,
+            kind,
+            front,
+            back,
+            tags,
+            imageID,
+            frontDocument,
+            backDocument,
+            createdAt,
+            updatedAt
+        };
         static constexpr std::array<std::string_view, 11> kNames{
             "id",      "deckID",        "kind",         "front",     "back",     "tags",
             "imageID", "frontDocument", "backDocument", "createdAt", "updatedAt"};
@@ -543,7 +549,16 @@ private:
 
     MemoryState memory(element e, std::string_view where = {}) const {
         enum class K {
-            due, stability, difficulty, elapsedDays, scheduledDays, learningSteps, reps, lapses, stage, lastReview
+            due,
+            stability,
+            difficulty,
+            elapsedDays,
+            scheduledDays,
+            learningSteps,
+            reps,
+            lapses,
+            stage,
+            lastReview
         };
         static constexpr std::array<std::string_view, 10> kNames{
             "due",           "stability", "difficulty", "elapsedDays", "scheduledDays",
@@ -584,8 +599,8 @@ private:
 
     ReviewEvent review(element e, std::string_view where = {}) const {
         enum class K { id, cardID, reviewedAt, rating, before, after, algorithm, retention, undoneAt };
-        static constexpr std::array<std::string_view, 9> kNames{"id",     "cardID", "reviewedAt", "rating",  "before",
-                                                                "after",  "algorithm", "retention", "undoneAt"};
+        static constexpr std::array<std::string_view, 9> kNames{"id",    "cardID",    "reviewedAt", "rating",  "before",
+                                                                "after", "algorithm", "retention",  "undoneAt"};
         const Members<K, 9> m(e, where, kNames);
         ReviewEvent review{.id = uuid(m, K::id), .cardID = uuid(m, K::cardID), .reviewedAt = time(m, K::reviewedAt)};
         const auto rating = reviewRatingFromRawValue(integer(m, K::rating));
@@ -675,13 +690,11 @@ RecordJsonDecoder::~RecordJsonDecoder() = default;
 RecordJsonDecoder::RecordJsonDecoder(RecordJsonDecoder&&) noexcept = default;
 RecordJsonDecoder& RecordJsonDecoder::operator=(RecordJsonDecoder&&) noexcept = default;
 
-template <JsonRecord T>
-T RecordJsonDecoder::decode(QByteArrayView json, JsonForm form) {
+template <JsonRecord T> T RecordJsonDecoder::decode(QByteArrayView json, JsonForm form) {
     return Decoder(form, &d->sharedAlgorithm).read<T>(d->parse(json));
 }
 
-template <JsonRecord T>
-T RecordJson::decode(QByteArrayView json, JsonForm form) {
+template <JsonRecord T> T RecordJson::decode(QByteArrayView json, JsonForm form) {
     // Small documents (payloads, clipboard) reuse one decoder per thread; a large one (a package's
     // library) gets its own so that its memory is given back afterwards.
     constexpr qsizetype kReusedUpTo = 1 << 20;
@@ -691,10 +704,12 @@ T RecordJson::decode(QByteArrayView json, JsonForm form) {
     return decoder.decode<T>(json, form);
 }
 
-#define QUENDA_INSTANTIATE_RECORD_JSON(T)                                                                      \
-    template T RecordJsonDecoder::decode<T>(QByteArrayView, JsonForm);                                         \
-    template T RecordJson::decode<T>(QByteArrayView, JsonForm);                                                \
-    QByteArray RecordJson::encode(const T& record, JsonForm form) { return encodeRecord(record, form); }
+#define QUENDA_INSTANTIATE_RECORD_JSON(T)                                                                              \
+    template T RecordJsonDecoder::decode<T>(QByteArrayView, JsonForm);                                                 \
+    template T RecordJson::decode<T>(QByteArrayView, JsonForm);                                                        \
+    QByteArray RecordJson::encode(const T& record, JsonForm form) {                                                    \
+        return encodeRecord(record, form);                                                                             \
+    }
 
 QUENDA_INSTANTIATE_RECORD_JSON(Deck)
 QUENDA_INSTANTIATE_RECORD_JSON(Note)
@@ -716,12 +731,18 @@ QByteArray RecordJson::encode(const Uuid& id, JsonForm) {
     return writer.take();
 }
 
-void RecordJson::write(JsonWriter& writer, const Deck& deck, JsonForm form) { Encoder(writer, form).record(deck); }
-void RecordJson::write(JsonWriter& writer, const Note& note, JsonForm form) { Encoder(writer, form).record(note); }
+void RecordJson::write(JsonWriter& writer, const Deck& deck, JsonForm form) {
+    Encoder(writer, form).record(deck);
+}
+void RecordJson::write(JsonWriter& writer, const Note& note, JsonForm form) {
+    Encoder(writer, form).record(note);
+}
 void RecordJson::write(JsonWriter& writer, const MemoryState& state, JsonForm form) {
     Encoder(writer, form).record(state);
 }
-void RecordJson::write(JsonWriter& writer, const Flashcard& card, JsonForm form) { Encoder(writer, form).record(card); }
+void RecordJson::write(JsonWriter& writer, const Flashcard& card, JsonForm form) {
+    Encoder(writer, form).record(card);
+}
 void RecordJson::write(JsonWriter& writer, const ReviewEvent& review, JsonForm form) {
     Encoder(writer, form).record(review);
 }

@@ -7,8 +7,7 @@
 
 namespace {
 
-template <class T>
-void check(QByteArrayView input) {
+template <class T> void check(QByteArrayView input) {
     for (const JsonForm form : {JsonForm::database, JsonForm::package}) {
         T record;
         try {
