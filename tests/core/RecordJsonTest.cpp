@@ -530,3 +530,37 @@ TEST(RecordJsonTest, ReusedDecoderReadsDocumentsOfAnySizeInTurn) {
     EXPECT_EQ(decoder.decode<ReviewEvent>(RecordJson::encode(review(), JsonForm::database), JsonForm::database),
               review());
 }
+
+TEST(RecordJsonTest, IntegerFieldsTakeOnlyExactSixtyFourBitIntegers) {
+    auto reps = [](const char* number) -> std::optional<std::int64_t> {
+        const QByteArray json =
+            QByteArray("{\"due\":0,\"stability\":0,\"difficulty\":0,\"elapsedDays\":0,"
+                       "\"scheduledDays\":0,\"learningSteps\":0,\"lapses\":0,\"stage\":0,\"reps\":") +
+            number + "}";
+        try {
+            return RecordJson::decode<MemoryState>(json, JsonForm::database).reps;
+        } catch (const JsonError&) {
+            return std::nullopt;
+        }
+    };
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(reps("9223372036854775807"), kMax);
+    EXPECT_EQ(reps("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(reps("-0.0"), 0);
+    EXPECT_EQ(reps("4.0e2"), 400);
+    EXPECT_EQ(reps("9.2233720368547748e18"), 9223372036854774784);
+    for (const char* refused : {"9223372036854775808", "18446744073709551615", "9.2233720368547758e18", "1e300", "3.5",
+                                "-0.5", "1e-9", "true", "\"3\"", "[3]", "null"})
+        EXPECT_EQ(reps(refused), std::nullopt) << refused;
+}
+
+TEST(RecordJsonTest, RunOptionalsReadAsAbsentWhenMissingOrNull) {
+    const RichTextRun run = RecordJson::decode<RichTextRun>(
+        "{\"text\":\"t\",\"bold\":false,\"italic\":true,\"underline\":false,\"style\":\"caption\","
+        "\"alignment\":\"trailing\",\"link\":null,\"imageID\":null}",
+        JsonForm::package);
+    EXPECT_EQ(run, (RichTextRun{.text = QStringLiteral("t"),
+                                .italic = true,
+                                .style = RichTextStyle::caption,
+                                .alignment = RichTextAlignment::trailing}));
+}
