@@ -53,8 +53,8 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
-/// The scheduler for one requested retention. Building one computes the retention's interval modifier,
-/// so keep it around when many cards are scheduled with the same retention.
+/// The scheduler for one requested retention. Building one is cheap: the weight terms are computed once
+/// per process and the interval modifier once per retention value in a row on each thread.
 class Scheduler {
 public:
     /// Throws InvalidInput unless 0 < retention <= 1.
