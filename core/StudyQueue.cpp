@@ -260,7 +260,8 @@ QList<Flashcard> StudyQueue::cards(const LibrarySnapshot& snapshot, std::optiona
         if (deckID && card.deckID != *deckID)
             continue;
         const bool isNew = card.memory.stage == MemoryStage::new_;
-        if (!isNew && !(card.memory.due <= now))
+        // Without budget a new card could only be skipped, which marks nothing: leave it out early.
+        if (isNew ? remainingNew == 0 : !(card.memory.due <= now))
             continue;
         const std::int32_t note = noteIndex.find(card.noteID);
         if (note < 0 || notes[static_cast<std::size_t>(note)].deckID != card.deckID || decks.find(card.deckID) < 0)
