@@ -53,8 +53,22 @@ void studyQueueOneDeck(benchmark::State& state) {
     report(state, queue);
 }
 
+// The same notes before any study, as after importing them: every card is a new candidate to sort.
+void studyQueueUnstudiedLibrary(benchmark::State& state) {
+    static const LibrarySnapshot unstudied = generateHeavyLibrary({.reviews = 0});
+    const HeavyLibraryOptions defaults;
+    const Instant time = defaults.start.addingSeconds((defaults.writingDays + 1) * 86'400);
+    QList<Flashcard> queue;
+    for (auto _ : state) {
+        queue = StudyQueue::cards(unstudied, std::nullopt, time, rome());
+        benchmark::DoNotOptimize(queue.data());
+    }
+    state.counters["queue"] = static_cast<double>(queue.size());
+}
+
 } // namespace
 
 BENCHMARK(studyQueueWholeLibrary)->Unit(benchmark::kMillisecond);
 BENCHMARK(studyQueueOneDeck)->Unit(benchmark::kMillisecond);
+BENCHMARK(studyQueueUnstudiedLibrary)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
