@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QSet>
 
@@ -99,4 +100,27 @@ TEST(HeavyLibraryTest, CardsAndReviewsAreThoseTheApplicationWouldHaveMade) {
         options.reviews = reviews;
         checkHistory(options);
     }
+}
+
+TEST(HeavyLibraryTest, NotesUseEveryImageByItsContentHash) {
+    const HeavyLibraryOptions options = smallOptions(3);
+    const LibrarySnapshot library = generateHeavyLibrary(options);
+    QSet<QString> used;
+    for (const Note& note : library.notes) {
+        if (note.imageID)
+            used.insert(*note.imageID);
+        for (const auto& document : {note.frontDocument, note.backDocument})
+            if (document)
+                used.unite(document->mediaIDs());
+    }
+    QSet<QString> images;
+    for (qsizetype i = 0; i < options.images; ++i) {
+        const QByteArray image = heavyLibraryImage(options, i);
+        EXPECT_TRUE(image.startsWith("\x89PNG\r\n\x1a\n"));
+        EXPECT_NEAR(static_cast<double>(image.size()), static_cast<double>(options.imageBytes),
+                    0.1 * static_cast<double>(options.imageBytes));
+        images.insert(QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()) +
+                      QStringLiteral(".png"));
+    }
+    EXPECT_EQ(used, images);
 }

@@ -3,7 +3,10 @@
 #include "core/CardFactory.h"
 #include "core/StudyScheduler.h"
 
+#include <QCryptographicHash>
 #include <QStringList>
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -36,6 +39,21 @@ const std::array kFormulas = {
 };
 const std::array kTags = {"storia", "geografia", "fisica", "lessico", "arte", "chimica", "esame", "ripasso"};
 const std::array kSymbols = {"book", "globe", "atom", "flask", "music.note", "paintpalette", "function", "leaf"};
+
+void appendBigEndian(QByteArray& out, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.append(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void appendChunk(QByteArray& png, const char (&type)[5], const QByteArray& data) {
+    appendBigEndian(png, static_cast<std::uint32_t>(data.size()));
+    const qsizetype start = png.size();
+    png.append(type, 4);
+    png.append(data);
+    const auto crc =
+        crc32(0L, reinterpret_cast<const Bytef*>(png.constData() + start), static_cast<uInt>(png.size() - start));
+    appendBigEndian(png, static_cast<std::uint32_t>(crc));
+}
 
 class Generator {
 public:
@@ -72,7 +90,8 @@ private:
         return text;
     }
 
-    QString imageID() { return m_images[below(m_images.size())]; }
+    // In turn, so that every image is used once there are as many formatted notes as images.
+    QString imageID() { return m_images[m_nextImage++ % m_images.size()]; }
 
     static RichTextRun plain(const QString& text) { return RichTextRun{.text = text}; }
     static RichTextRun bold(const QString& text) { return RichTextRun{.text = text, .bold = true}; }
@@ -88,18 +107,12 @@ private:
     HeavyLibraryOptions m_options;
     std::mt19937_64 m_random;
     QStringList m_images;
+    qsizetype m_nextImage = 0;
 };
 
 void Generator::makeImages() {
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (qsizetype i = 0; i < std::max<qsizetype>(1, m_options.images); ++i) {
-        QString name;
-        name.reserve(68);
-        for (int d = 0; d < 64; ++d)
-            name += QLatin1Char(kHex[below(16)]);
-        name += chance(0.7) ? QStringLiteral(".png") : QStringLiteral(".jpg");
-        m_images.append(name);
-    }
+    for (qsizetype i = 0; i < std::max<qsizetype>(1, m_options.images); ++i)
+        m_images.append(heavyLibraryImageID(heavyLibraryImage(m_options, i)));
 }
 
 void Generator::makeDecks(LibrarySnapshot& snapshot) {
@@ -350,4 +363,42 @@ LibrarySnapshot Generator::run() {
 
 LibrarySnapshot generateHeavyLibrary(const HeavyLibraryOptions& options) {
     return Generator(options).run();
+}
+
+QByteArray heavyLibraryImage(const HeavyLibraryOptions& options, qsizetype index) {
+    // Noise does not compress: stored deflate blocks keep the file at the size asked for, quickly.
+    const double pixelBytes = static_cast<double>(std::max<qsizetype>(options.imageBytes, 64));
+    const auto side = static_cast<qsizetype>(std::max(1.0, std::floor(std::sqrt(pixelBytes / 3))));
+    const qsizetype rowBytes = 1 + 3 * side;
+    QByteArray pixels(rowBytes * side, Qt::Uninitialized);
+    std::mt19937_64 random(options.seed ^ (0x9E3779B97F4A7C15ULL * static_cast<std::uint64_t>(index + 1)));
+    for (qsizetype i = 0; i < pixels.size(); i += 8) {
+        const std::uint64_t bits = random();
+        std::memcpy(pixels.data() + i, &bits, static_cast<std::size_t>(std::min<qsizetype>(8, pixels.size() - i)));
+    }
+    for (qsizetype row = 0; row < side; ++row)
+        pixels[row * rowBytes] = 0; // filter type None
+
+    uLongf packedSize = compressBound(static_cast<uLong>(pixels.size()));
+    QByteArray packed(static_cast<qsizetype>(packedSize), Qt::Uninitialized);
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                  reinterpret_cast<const Bytef*>(pixels.constData()), static_cast<uLong>(pixels.size()),
+                  Z_NO_COMPRESSION) != Z_OK)
+        throw std::runtime_error("zlib could not pack the image");
+    packed.truncate(static_cast<qsizetype>(packedSize));
+
+    QByteArray header;
+    appendBigEndian(header, static_cast<std::uint32_t>(side));
+    appendBigEndian(header, static_cast<std::uint32_t>(side));
+    header.append("\x08\x02\x00\x00\x00", 5); // 8 bits per channel, RGB, deflate, no filter, no interlace
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    appendChunk(png, "IHDR", header);
+    appendChunk(png, "IDAT", packed);
+    appendChunk(png, "IEND", QByteArray());
+    return png;
+}
+
+QString heavyLibraryImageID(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()) +
+           QStringLiteral(".png");
 }

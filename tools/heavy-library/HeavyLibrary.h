@@ -3,6 +3,8 @@
 #include "core/Instant.h"
 #include "core/LibraryRecords.h"
 
+#include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <cstdint>
@@ -15,8 +17,12 @@ struct HeavyLibraryOptions {
     /// Total cards; between `notes` (all basic) and three times `notes` (cloze notes yield 1 to 3).
     qsizetype cards = 40'000;
     qsizetype reviews = 1'000'000;
-    /// Distinct image identifiers that formatted notes refer to.
+    /// Distinct images that formatted notes refer to (see heavyLibraryImage), each used at least once
+    /// when there are enough formatted notes (about one note in six is formatted).
     qsizetype images = 200;
+    /// About how large each image is. Small by default, so that generating stays quick; benchmarks of
+    /// image traffic ask for more (200 images of 1 MiB make 200 MB).
+    qsizetype imageBytes = 16 * 1024;
     /// When the first note was written: 2023-01-02T00:00:00Z.
     Instant start = Instant::fromUnixSeconds(1'672'617'600);
     /// Notes are written over this many days from `start`.
@@ -42,3 +48,11 @@ struct HeavyLibraryOptions {
 /// snapshots. Takes a few seconds and about 300 MB for the defaults. Throws what CardFactory or
 /// StudyScheduler throw, which would be a fault of the generator.
 LibrarySnapshot generateHeavyLibrary(const HeavyLibraryOptions& options = {});
+
+/// The bytes of image `index` (0 ≤ index < options.images) of the library generated with `options`: a
+/// decodable RGB PNG of seeded noise, about `options.imageBytes` long. Depends only on the seed, the
+/// index and `imageBytes`, so a benchmark can write the images the notes refer to into a media folder.
+QByteArray heavyLibraryImage(const HeavyLibraryOptions& options, qsizetype index);
+
+/// The identifier of image bytes as the notes use it: lower-case SHA-256 in hexadecimal + ".png".
+QString heavyLibraryImageID(const QByteArray& bytes);

@@ -1,10 +1,13 @@
 // Generates the heavy library and prints what it holds, to check the generator and how long it takes.
-// Usage: quenda-heavy-library [seed]
+// Usage: quenda-heavy-library [seed [image folder]]; with a folder, also writes the images the notes use
+// there, named by their identifiers.
 
 #include "heavy-library/HeavyLibrary.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimeZone>
 
 #include <cstdio>
@@ -43,6 +46,18 @@ int main(int argc, char** argv) {
     std::printf("cards by stage: new %lld, learning %lld, review %lld, relearning %lld\n",
                 static_cast<long long>(stages[0]), static_cast<long long>(stages[1]), static_cast<long long>(stages[2]),
                 static_cast<long long>(stages[3]));
+    if (argc > 2) {
+        const QDir folder(QString::fromLocal8Bit(argv[2]));
+        for (qsizetype i = 0; i < options.images; ++i) {
+            const QByteArray image = heavyLibraryImage(options, i);
+            QFile file(folder.filePath(heavyLibraryImageID(image)));
+            if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size()) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
+                return 1;
+            }
+        }
+        std::printf("%lld images written\n", static_cast<long long>(options.images));
+    }
     if (!library.reviews.isEmpty())
         std::printf("reviews from %s to %s\n", text(library.reviews.first().reviewedAt).c_str(),
                     text(library.reviews.last().reviewedAt).c_str());
