@@ -462,8 +462,9 @@ ImportedPackage read(const QUrl& from) {
     QHash<QString, ZipArchive::Entry> entries;
     QSet<QString> mediaPaths;
     std::uint64_t total = 0;
-    const QList<ZipArchive::Entry> listed = archive.entries();
-    for (const ZipArchive::Entry& entry : listed) {
+    const std::uint64_t entryCount = archive.entryCount();
+    for (std::uint64_t index = 0; index < entryCount; ++index) {
+        const ZipArchive::Entry entry = archive.entry(index);
         if (entry.kind != ZipArchive::EntryKind::file)
             refuse("Il pacchetto contiene un tipo di file non consentito.");
         const bool isMedia = entry.path.startsWith(kMediaPrefix);
@@ -482,7 +483,7 @@ ImportedPackage read(const QUrl& from) {
         entries.insert(entry.path, entry);
         if (isMedia)
             mediaPaths.insert(entry.path);
-        if (entries.size() == kMaxEntries && listed.size() > kMaxEntries)
+        if (entries.size() == kMaxEntries && entryCount > std::uint64_t(kMaxEntries))
             refuse("Il pacchetto contiene troppi file.");
     }
     if (!entries.contains(kManifestPath) || !entries.contains(kLibraryPath))
