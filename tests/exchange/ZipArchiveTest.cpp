@@ -131,6 +131,7 @@ TEST_F(ZipArchiveTest, ProviderThatBreaksItsDeclaredSizeFailsTheCommitAndWritesN
         EXPECT_THROW(archive.commit(), PlatformError);
         EXPECT_FALSE(QFileInfo::exists(path));
     }
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList()) << "no temporary file left";
 }
 
 TEST_F(ZipArchiveTest, ProviderErrorPropagatesUnchanged) {
