@@ -12,7 +12,9 @@ namespace CardFactory {
 namespace detail {
 namespace {
 
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 // A marker numbered 1000 or more is not a cloze; with no leading zero that is any number of four digits
 // or more, so the number never needs to be parsed beyond three digits.
@@ -172,8 +174,8 @@ namespace {
 
 using detail::Cloze;
 
-const QString kMismatchMessage = QStringLiteral(
-    "Il testo della carta non corrisponde al contenuto formattato. Riapri l’editor e salva nuovamente.");
+const QString kMismatchMessage =
+    QStringLiteral("Il testo della carta non corrisponde al contenuto formattato. Riapri l’editor e salva nuovamente.");
 
 // Canonically equivalent texts count as equal: the editor and the plain field may store different
 // normalization forms of the same characters.
@@ -215,7 +217,9 @@ QString removedOrdinalsMessage(NoteKind kind, const std::set<std::int64_t>& remo
                           "il testo o aggiungere nuovi numeri.");
 }
 
-RichTextRun plainRun(const QString& text) { return RichTextRun{.text = text}; }
+RichTextRun plainRun(const QString& text) {
+    return RichTextRun{.text = text};
+}
 
 } // namespace
 

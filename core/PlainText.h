@@ -15,7 +15,9 @@ bool isWhiteSpaceOrLineBreak(char16_t unit);
 QStringView trimmed(QStringView text);
 
 /// True when nothing remains of `text` after trimming.
-inline bool isBlank(QStringView text) { return trimmed(text).isEmpty(); }
+inline bool isBlank(QStringView text) {
+    return trimmed(text).isEmpty();
+}
 
 /// The size of `text` in bytes of UTF-8, counted without converting. A surrogate pair counts 4 bytes;
 /// a lone surrogate counts 3, the size of the replacement character it is encoded as.

@@ -6,7 +6,6 @@
 #include "core/UriReference.h"
 
 #include <QChar>
-#include <QUrl>
 
 namespace {
 
@@ -15,7 +14,9 @@ constexpr qsizetype kMaxContentBytes = 1'048'576;
 constexpr qsizetype kMaxFormulaBytes = 8'192;
 constexpr qsizetype kMaxLinkBytes = 8'192;
 
-[[noreturn]] void fail(const QString& message) { throw QuendaError::invalidContent(message); }
+[[noreturn]] void fail(const QString& message) {
+    throw QuendaError::invalidContent(message);
+}
 
 // White space, line breaks (Zs, Zl, Zp and the C0/C1 breaks, which are Cc) and every control or format
 // character (Cc, Cf), tested per Unicode scalar so that format characters outside the BMP count too.
@@ -41,6 +42,14 @@ bool hasSpaceOrControlCharacter(QStringView text) {
     return false;
 }
 
+bool isUsablePort(QStringView digits) {
+    qsizetype significant = 0;
+    while (significant < digits.size() && digits[significant] == u'0')
+        ++significant;
+    const QStringView number = digits.sliced(significant);
+    return number.size() <= 5 && number.toInt() <= 65'535;
+}
+
 void validateLink(const QString& link) {
     static const QString invalid = QStringLiteral("Il collegamento non è valido.");
     static const QString unsupported = QStringLiteral("Usa un collegamento http, https o mailto valido.");
@@ -61,9 +70,9 @@ void validateLink(const QString& link) {
     } else {
         fail(unsupported);
     }
-    // The link must also be a URL the platform accepts as it stands, since that is what opens it: this
-    // refuses what the grammar allows but no address can use, such as a port above 65535.
-    if (!QUrl(link, QUrl::StrictMode).isValid())
+    // A complete URL also needs a port that a connection can use: the grammar allows any digits, but no
+    // address opens with a port above 65535, and the platform's URL type refuses one.
+    if (reference->port && !reference->port->isEmpty() && !isUsablePort(*reference->port))
         fail(unsupported);
 }
 

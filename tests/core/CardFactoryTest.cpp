@@ -2,9 +2,18 @@
 
 #include "core/QuendaError.h"
 
+#include "support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using CardFactory::detail::Cloze;
+
+void PrintTo(const RichTextRun& run, std::ostream* os) {
+    *os << '"' << run.text.toStdString() << '"' << (run.bold ? " bold" : "") << (run.italic ? " italic" : "")
+        << (run.underline ? " underline" : "") << " style " << int(run.style) << " alignment " << int(run.alignment)
+        << (run.link ? " link " + run.link->toStdString() : "") << (run.imageID ? " image" : "")
+        << (run.latex ? " formula " + run.latex->toStdString() : "");
+}
 
 namespace CardFactory::detail {
 void PrintTo(const Cloze& cloze, std::ostream* os) {
@@ -22,8 +31,8 @@ const Uuid kNoteID = Uuid::fromString(std::string_view("0F2B6C1E-3A4D-4E5F-8A9B-
 const Uuid kDeckID = Uuid::fromString(std::string_view("1A2B3C4D-0000-4000-8000-000000000001")).value();
 const Uuid kOtherDeckID = Uuid::fromString(std::string_view("1A2B3C4D-0000-4000-8000-000000000002")).value();
 
-const QString kMismatch = QStringLiteral(
-    "Il testo della carta non corrisponde al contenuto formattato. Riapri l’editor e salva nuovamente.");
+const QString kMismatch =
+    QStringLiteral("Il testo della carta non corrisponde al contenuto formattato. Riapri l’editor e salva nuovamente.");
 const QString kNoQuestion = QStringLiteral("Scrivi il testo della domanda.");
 const QString kNoAnswer = QStringLiteral("Scrivi anche la risposta.");
 const QString kNoCloze = QStringLiteral("Nascondi almeno una parola, per esempio {{c1::Tokyo}}.");
@@ -43,10 +52,18 @@ QString removedClozesMessage(const QString& list) {
 const QString kImageID = QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855.png");
 const QString kObject = QString(QChar(kObjectReplacementCharacter));
 
-RichTextRun plain(const QString& text) { return RichTextRun{.text = text}; }
-RichTextRun bold(const QString& text) { return RichTextRun{.text = text, .bold = true}; }
-RichTextRun italic(const QString& text) { return RichTextRun{.text = text, .italic = true}; }
-RichTextRun image() { return RichTextRun{.text = kObject, .imageID = kImageID}; }
+RichTextRun plain(const QString& text) {
+    return RichTextRun{.text = text};
+}
+RichTextRun bold(const QString& text) {
+    return RichTextRun{.text = text, .bold = true};
+}
+RichTextRun italic(const QString& text) {
+    return RichTextRun{.text = text, .italic = true};
+}
+RichTextRun image() {
+    return RichTextRun{.text = kObject, .imageID = kImageID};
+}
 
 Note makeNote(NoteKind kind, const QString& front, const QString& back = {}) {
     return Note{.id = kNoteID, .deckID = kDeckID, .kind = kind, .front = front, .back = back};
@@ -210,8 +227,7 @@ TEST(CardFactoryTest, EditsKeepExistingCardsAndAddNewOnes) {
 
     Note note = makeNote(NoteKind::cloze, "{{c1::a}} {{c3::b}} {{c4::c}}");
     note.deckID = kOtherDeckID;
-    const QList<Flashcard> cards =
-        CardFactory::cards(note, {otherNotes, third, first, duplicateOfFirst}, kNow);
+    const QList<Flashcard> cards = CardFactory::cards(note, {otherNotes, third, first, duplicateOfFirst}, kNow);
 
     ASSERT_EQ(ordinalsOf(cards), (QList<std::int64_t>{1, 3, 4}));
     Flashcard expectedFirst = first;
@@ -258,8 +274,7 @@ TEST(CardFactoryTest, RefusesEditsThatRemoveCards) {
 }
 
 TEST(CardFactoryTest, ClozeNumbersAreDistinctAndAscending) {
-    EXPECT_EQ(CardFactory::clozeNumbers("{{c3::a}} {{c1::b}} {{c3::c}} {{c1000::d}} }}"),
-              (QList<std::int64_t>{1, 3}));
+    EXPECT_EQ(CardFactory::clozeNumbers("{{c3::a}} {{c1::b}} {{c3::c}} {{c1000::d}} }}"), (QList<std::int64_t>{1, 3}));
     EXPECT_TRUE(CardFactory::clozeNumbers("nessuno").isEmpty());
 }
 
