@@ -10,7 +10,8 @@
 /// it for keys, sorting and indexes; those copies are rewritten on every save and never read back.
 ///
 /// The helpers keep no state. Each takes the connection of the current access (so they run on the
-/// database's worker thread) and runs exactly its one statement. They throw PlatformError when a
+/// database's worker thread) and runs its statement (`all` first asks the table's largest rowid, to size
+/// its list). They throw PlatformError when a
 /// statement fails and JsonError (a PlatformError) when a payload cannot be encoded or decoded.
 namespace LibraryStorage {
 
