@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 export CCACHE_BASEDIR := $(CURDIR)
 export QT_QPA_PLATFORM ?= offscreen
 
-.PHONY: deps configure build test run bench fuzz fuzz-smoke format clean
+.PHONY: deps configure build test run bench fuzz fuzz-build fuzz-smoke format clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -22,5 +22,22 @@ test: build
 run: build
 	@if [ -x $(BUILD)/quenda ]; then QT_QPA_PLATFORM= $(BUILD)/quenda; else $(BUILD)/app/cli/quenda-cli --help; fi
 
+# Fuzzing: a separate clang build with the sanitizers. `make fuzz-smoke` runs each target for a minute;
+# `make fuzz FUZZ_SECONDS=3600` runs longer (FUZZ_TARGETS="fuzz_csv_reader" picks some).
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?=
+
+fuzz-build: deps
+	@cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+		-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache -DQUENDA_WITH_FUZZERS=ON >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target quenda_fuzzers
+
+fuzz: fuzz-build
+	@bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+fuzz-smoke: fuzz-build
+	@bash fuzz/run.sh $(FUZZ_BUILD) 60 $(FUZZ_TARGETS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD)

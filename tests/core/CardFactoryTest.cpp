@@ -2,9 +2,18 @@
 
 #include "core/QuendaError.h"
 
+#include "support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 using CardFactory::detail::Cloze;
+
+void PrintTo(const RichTextRun& run, std::ostream* os) {
+    *os << '"' << run.text.toStdString() << '"' << (run.bold ? " bold" : "") << (run.italic ? " italic" : "")
+        << (run.underline ? " underline" : "") << " style " << int(run.style) << " alignment " << int(run.alignment)
+        << (run.link ? " link " + run.link->toStdString() : "") << (run.imageID ? " image" : "")
+        << (run.latex ? " formula " + run.latex->toStdString() : "");
+}
 
 namespace CardFactory::detail {
 void PrintTo(const Cloze& cloze, std::ostream* os) {

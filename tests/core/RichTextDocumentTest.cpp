@@ -2,6 +2,8 @@
 
 #include "core/QuendaError.h"
 
+#include "support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 namespace {

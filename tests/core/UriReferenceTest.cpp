@@ -1,5 +1,7 @@
 #include "core/UriReference.h"
 
+#include "support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 TEST(UriReferenceTest, SplitsAUriIntoItsComponents) {
