@@ -2,7 +2,10 @@
 
 #include "core/RecordJson.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 namespace LibraryStorage {
@@ -53,6 +56,18 @@ T decoded(QByteArrayView json) {
     return decoder().decode<T>(json, JsonForm::database);
 }
 
+// A list of a million records is a few hundred megabytes of fresh memory; faulting it in by huge pages
+// instead of 4 KiB pages saves a noticeable part of the load.
+void adviseHugePages(void* data, qsizetype bytes) {
+    constexpr std::uintptr_t hugePage = 2 * 1024 * 1024;
+    if (bytes < qsizetype(4 * hugePage))
+        return;
+    const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(data) + hugePage - 1) & ~(hugePage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + std::uintptr_t(bytes)) & ~(hugePage - 1);
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE); // only advice: failure is harmless
+}
+
 template <typename T>
 SQLiteValue payload(const T& record) {
     return SQLiteValue::blob(RecordJson::encode(record, JsonForm::database));
@@ -95,8 +110,10 @@ QList<T> all(const char* table, const char* order, SQLiteConnection& db) {
     // Growing a list of a million records by doubling copies each of them several times; the largest
     // rowid (found in the table's b-tree without a scan) bounds the row count well enough to reserve.
     const std::optional<QByteArray> largestRowID = db.blob(std::string("SELECT max(rowid) FROM ") + table);
-    if (largestRowID)
+    if (largestRowID) {
         records.reserve(qsizetype(std::min(largestRowID->toLongLong(), 50'000'000LL)));
+        adviseHugePages(records.data(), records.capacity() * qsizetype(sizeof(T)));
+    }
     SQLiteStatement statement = db.prepare(std::string("SELECT payload FROM ") + table + " ORDER BY " + order);
     while (statement.step())
         records.append(decoded<T>(statement.blob(0)));
