@@ -180,7 +180,7 @@ public:
     static constexpr const char* kMigrationTable = "quenda_migrations";
 
     /// Opens (creating when absent) the database file at `path`, creating its missing parent folders.
-    /// Foreign keys on, WAL journal, synchronous FULL, memory-mapped reads. Throws PlatformError.
+    /// Foreign keys on, WAL journal, synchronous FULL. Throws PlatformError.
     explicit SQLiteDatabase(const QString& path);
     /// A private in-memory database with the same settings.
     struct InMemory {};
