@@ -34,7 +34,6 @@ inline double jsMin(double a, double b) {
 }
 inline double clamp(double v, double lo, double hi) { return jsMin(jsMax(v, lo), hi); }
 
-double decayFactor() { return round8(std::exp(std::pow(kDecay, -1) * std::log(0.9)) - 1); }
 
 // A short-term step: how long until the card comes back, and the step index it is then at.
 struct Step {
@@ -73,18 +72,41 @@ std::int64_t incremented(std::int64_t count, const char* what) {
 
 } // namespace
 
-Scheduler::Scheduler(double retention) : m_retention(retention), m_decayFactor(decayFactor()) {
+struct Scheduler::WeightTerms {
+    double decayFactor;          ///< FACTOR of the forgetting curve, 0.98034649 with the default decay
+    double initialDifficulty[5]; ///< D0(grade), index 1 to 4, not clamped
+    double shortTermGrowth[5];   ///< exp(w17 * ((grade - 3) + w18)), index 1 to 4
+    double expW8;                ///< exp(w8)
+    double forgetCapDivisor;     ///< exp(w17 * w18)
+};
+
+const Scheduler::WeightTerms& Scheduler::weightTerms() {
+    static const WeightTerms terms = [] {
+        WeightTerms t{};
+        t.decayFactor = round8(std::exp(std::pow(kDecay, -1) * std::log(0.9)) - 1);
+        for (int grade = 1; grade <= 4; ++grade) {
+            t.initialDifficulty[grade] = round8(w[4] - std::exp((grade - 1) * w[5]) + 1);
+            t.shortTermGrowth[grade] = std::exp(w[17] * ((grade - 3) + w[18]));
+        }
+        t.expW8 = std::exp(w[8]);
+        t.forgetCapDivisor = std::exp(w[17] * w[18]);
+        return t;
+    }();
+    return terms;
+}
+
+Scheduler::Scheduler(double retention) : m_terms(&weightTerms()), m_retention(retention) {
     if (!(retention > 0 && retention <= 1))
         throw InvalidInput("requested retention must lie in (0, 1]");
-    m_intervalModifier = round8((std::pow(retention, 1 / kDecay) - 1) / m_decayFactor);
-    m_initialDifficulty[0] = 0;
-    m_shortTermGrowth[0] = 0;
-    for (int grade = 1; grade <= 4; ++grade) {
-        m_initialDifficulty[grade] = round8(w[4] - std::exp((grade - 1) * w[5]) + 1);
-        m_shortTermGrowth[grade] = std::exp(w[17] * ((grade - 3) + w[18]));
+    // Quenda builds a scheduler for every rating, nearly always with the library's one retention: keep
+    // the last modifier this thread computed rather than paying a `pow` each time.
+    thread_local double lastRetention = 0; // never a valid retention
+    thread_local double lastModifier = 0;
+    if (retention != lastRetention) {
+        lastModifier = round8((std::pow(retention, 1 / kDecay) - 1) / m_terms->decayFactor);
+        lastRetention = retention;
     }
-    m_expW8 = std::exp(w[8]);
-    m_forgetCapDivisor = std::exp(w[17] * w[18]);
+    m_intervalModifier = lastModifier;
 }
 
 std::int64_t Scheduler::interval(double stability) const {
@@ -93,18 +115,18 @@ std::int64_t Scheduler::interval(double stability) const {
 }
 
 double Scheduler::retrievability(std::int64_t elapsedDays, double stability) const {
-    return round8(std::pow(1 + (m_decayFactor * static_cast<double>(elapsedDays)) / stability, kDecay));
+    return round8(std::pow(1 + (m_terms->decayFactor * static_cast<double>(elapsedDays)) / stability, kDecay));
 }
 
 double Scheduler::nextDifficulty(double difficulty, int grade) const {
     const double delta = -w[6] * (grade - 3);
     const double damped = difficulty + round8((delta * (10 - difficulty)) / 9);
     // Mean reversion towards the unclamped D0(easy), which is negative with the default weights.
-    return clamp(round8(w[7] * m_initialDifficulty[4] + (1 - w[7]) * damped), 1, 10);
+    return clamp(round8(w[7] * m_terms->initialDifficulty[4] + (1 - w[7]) * damped), 1, 10);
 }
 
 double Scheduler::shortTermStability(double stability, double powStability, int grade) const {
-    double growth = powStability * m_shortTermGrowth[grade];
+    double growth = powStability * m_terms->shortTermGrowth[grade];
     if (grade >= 2)
         growth = jsMax(growth, 1); // a passing grade never lowers stability within the day
     return round8(clamp(stability * growth, kMinStability, kMaxStability));
@@ -126,7 +148,7 @@ double Scheduler::forgetStability(double stability, double difficulty, double re
                                               (std::pow(stability + 1, w[13]) - 1) *
                                               std::exp((1 - retrievability) * w[14]),
                                           kMinStability, kMaxStability));
-    const double cap = round8(stability / m_forgetCapDivisor);
+    const double cap = round8(stability / m_terms->forgetCapDivisor);
     return jsMin(jsMax(cap, kMinStability), forgotten);
 }
 
@@ -135,14 +157,14 @@ Scheduler::Memory Scheduler::memoryAfter(const Card& card, std::int64_t elapsedD
     const double s = card.stability;
     const double d = card.difficulty;
     if (s == 0 && d == 0)
-        return {jsMax(w[static_cast<std::size_t>(grade - 1)], 0.1), clamp(m_initialDifficulty[grade], 1, 10)};
+        return {jsMax(w[static_cast<std::size_t>(grade - 1)], 0.1), clamp(m_terms->initialDifficulty[grade], 1, 10)};
     double next;
     if (elapsedDays == 0)
         next = shortTermStability(s, std::pow(s, -w[19]), grade);
     else if (grade == 1)
         next = forgetStability(s, d, retrievability);
     else
-        next = recallStability(s, m_expW8 * (11 - d) * std::pow(s, -w[9]) * (std::exp((1 - retrievability) * w[10]) - 1),
+        next = recallStability(s, m_terms->expW8 * (11 - d) * std::pow(s, -w[9]) * (std::exp((1 - retrievability) * w[10]) - 1),
                                grade);
     return {next, nextDifficulty(d, grade)};
 }
@@ -155,7 +177,9 @@ Card Scheduler::next(const Card& card, std::int64_t nowMs, int grade) const {
     const double s = card.stability;
     const double d = card.difficulty;
     const bool firstRating = s == 0 && d == 0;
-    if (!firstRating && !(d >= 1 && s >= kMinStability))
+    // The reference refuses difficulty below 1 and stability below the minimum; bounding both from above
+    // as well keeps every later value finite.
+    if (!firstRating && !(d >= 1 && d <= 10 && s >= kMinStability && s <= std::numeric_limits<double>::max()))
         throw InvalidInput("stability or difficulty out of range");
 
     std::int64_t elapsed = 0;
@@ -199,7 +223,7 @@ Card Scheduler::next(const Card& card, std::int64_t nowMs, int grade) const {
         return out;
     }
 
-    const double r = retrievability(elapsed, s);
+    const double r = !firstRating && elapsed > 0 ? retrievability(elapsed, s) : 0;
     if (grade == 1) {
         const Memory memory = memoryAfter(card, elapsed, r, 1);
         out.stability = memory.stability;
@@ -212,34 +236,35 @@ Card Scheduler::next(const Card& card, std::int64_t nowMs, int grade) const {
         return out;
     }
 
-    // Hard, good and easy intervals are ordered against each other, so all three are needed.
-    double hard;
-    double good;
-    double easy;
-    if (firstRating) {
-        hard = jsMax(w[1], 0.1);
-        good = jsMax(w[2], 0.1);
-        easy = jsMax(w[3], 0.1);
-    } else if (elapsed == 0) {
-        const double p = std::pow(s, -w[19]);
-        hard = shortTermStability(s, p, 2);
-        good = shortTermStability(s, p, 3);
-        easy = shortTermStability(s, p, 4);
-    } else {
-        const double growth = m_expW8 * (11 - d) * std::pow(s, -w[9]) * (std::exp((1 - r) * w[10]) - 1);
-        hard = recallStability(s, growth, 2);
-        good = recallStability(s, growth, 3);
-        easy = recallStability(s, growth, 4);
-    }
+    // Hard, good and easy intervals are ordered against each other: hard and good need each other's
+    // stability, easy needs all three.
+    auto stabilityFor = [&, growth = 0.0, power = 0.0](int g) mutable {
+        if (firstRating)
+            return jsMax(w[static_cast<std::size_t>(g - 1)], 0.1);
+        if (elapsed == 0) {
+            if (power == 0)
+                power = std::pow(s, -w[19]);
+            return shortTermStability(s, power, g);
+        }
+        if (growth == 0)
+            growth = m_terms->expW8 * (11 - d) * std::pow(s, -w[9]) * (std::exp((1 - r) * w[10]) - 1);
+        return recallStability(s, growth, g);
+    };
+    const double hard = stabilityFor(2);
+    const double good = stabilityFor(3);
     std::int64_t hardDays = interval(hard);
     std::int64_t goodDays = interval(good);
     hardDays = std::min(hardDays, goodDays);
     goodDays = std::max(goodDays, hardDays + 1);
-    const std::int64_t easyDays = std::max(interval(easy), goodDays + 1);
-
-    out.stability = grade == 2 ? hard : grade == 3 ? good : easy;
-    out.difficulty = firstRating ? clamp(m_initialDifficulty[grade], 1, 10) : nextDifficulty(d, grade);
-    graduate(grade == 2 ? hardDays : grade == 3 ? goodDays : easyDays);
+    if (grade == 4) {
+        const double easy = stabilityFor(4);
+        out.stability = easy;
+        graduate(std::max(interval(easy), goodDays + 1));
+    } else {
+        out.stability = grade == 2 ? hard : good;
+        graduate(grade == 2 ? hardDays : goodDays);
+    }
+    out.difficulty = firstRating ? clamp(m_terms->initialDifficulty[grade], 1, 10) : nextDifficulty(d, grade);
     return out;
 }
 

@@ -45,14 +45,16 @@ struct Card {
 /// Thrown for an input the algorithm has no answer for (the reference refuses the same inputs): a grade
 /// outside 1 to 4, a retention outside (0, 1], a review on an earlier UTC day than the last one, or a
 /// stability below 0.001 or difficulty below 1 on a card that is not brand new (stability and
-/// difficulty both 0). `reps` or `lapses` at the largest `int64` also end up here.
+/// difficulty both 0), or a negative step index. Beyond the reference, a non-finite stability or a
+/// difficulty above 10 (which would make the results NaN) and `reps` or `lapses` at the largest `int64`
+/// are refused too.
 class InvalidInput : public std::invalid_argument {
 public:
     using std::invalid_argument::invalid_argument;
 };
 
-/// The scheduler for one requested retention. Building one computes the retention's interval modifier,
-/// so keep it around when many cards are scheduled with the same retention.
+/// The scheduler for one requested retention. Building one is cheap: the weight terms are computed once
+/// per process and the interval modifier once per retention value in a row on each thread.
 class Scheduler {
 public:
     /// Throws InvalidInput unless 0 < retention <= 1.
@@ -82,15 +84,15 @@ private:
     double forgetStability(double stability, double difficulty, double retrievability) const;
     double retrievability(std::int64_t elapsedDays, double stability) const;
 
+    // Terms that depend on the weights only, computed once per process and shared by every scheduler,
+    // so that building a scheduler costs one `pow` and a review only the transcendental functions of the
+    // card's own stability and difficulty.
+    struct WeightTerms;
+    static const WeightTerms& weightTerms();
+
+    const WeightTerms* m_terms;
     double m_retention;
-    double m_decayFactor; ///< FACTOR of the forgetting curve, 0.98034649 with the default decay
     double m_intervalModifier;
-    // Weight-only terms, computed once per scheduler so that a review costs only the transcendental
-    // functions of the card's own stability and difficulty.
-    double m_initialDifficulty[5];   ///< D0(grade), index 1 to 4, not clamped
-    double m_expW8;                  ///< exp(w8)
-    double m_forgetCapDivisor;       ///< exp(w17 * w18)
-    double m_shortTermGrowth[5];     ///< exp(w17 * ((grade - 3) + w18)), index 1 to 4
 };
 
 /// Days between the UTC calendar dates of two instants (negative when `laterMs` is on an earlier date).
@@ -104,12 +106,12 @@ constexpr std::int64_t calendarDaysBetween(std::int64_t earlierMs, std::int64_t 
 inline double roundHalfUp(double x) {
     // Below 2^52 in magnitude the truncating conversion is exact and far cheaper than a floor call;
     // above it every double is already an integer.
+    // Branch-free in the common case: the tie test is a coin toss that a branch predictor would lose.
     if (!(x > -4503599627370496.0 && x < 4503599627370496.0))
         return x;
-    double floor = static_cast<double>(static_cast<std::int64_t>(x));
-    if (floor > x)
-        floor -= 1;
-    return x - floor >= 0.5 ? floor + 1 : floor;
+    const double truncated = static_cast<double>(static_cast<std::int64_t>(x));
+    const double floor = truncated - static_cast<double>(truncated > x);
+    return floor + static_cast<double>(x - floor >= 0.5);
 }
 
 /// `x` rounded to 8 decimals the way the reference does it: roundHalfUp(x * 1e8) / 1e8.

@@ -82,7 +82,7 @@ MemoryState StudyScheduler::nextState(const Flashcard& card, ReviewRating rating
         throw QuendaError::invalidContent(futureMessage());
 
     const Fsrs6::Card input{
-        .dueMs = toMilliseconds(before.due).value_or(0), // not read by the component
+        .dueMs = 0, // not read by the component: the next due time follows from `now`
         .stability = before.stability,
         .difficulty = before.difficulty,
         .elapsedDays = before.elapsedDays,

@@ -2,7 +2,10 @@
 
 #include <QRandomGenerator>
 
+#include <cerrno>
 #include <cstring>
+
+#include <sys/random.h>
 
 namespace {
 
@@ -45,11 +48,40 @@ std::optional<Uuid> parse(const Text& text) {
     return Uuid(bytes);
 }
 
+// Bytes from the kernel's cryptographic generator; Qt's system generator if that is unavailable.
+void fillFromSystem(std::uint8_t* out, std::size_t size) {
+    std::size_t filled = 0;
+    while (filled < size) {
+        const ssize_t got = getrandom(out + filled, size - filled, 0);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            for (; filled < size; ++filled)
+                out[filled] = static_cast<std::uint8_t>(QRandomGenerator::system()->generate());
+            return;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+}
+
 } // namespace
 
 Uuid Uuid::createRandom() {
+    // The operating system's generator is the source of every identifier, but asking it for 16 bytes at
+    // a time costs more than a whole scheduled review (here Qt's system generator runs the CPU's
+    // RDRAND, slow on these machines). Take its output 4 KiB at a time; each byte is handed out once.
+    // (A process forking without exec would repeat the parent's pending bytes; Quenda only forks to exec.)
+    thread_local struct {
+        std::array<std::uint8_t, 4096> bytes;
+        std::size_t next = 4096;
+    } pool;
+    if (pool.next == pool.bytes.size()) {
+        fillFromSystem(pool.bytes.data(), pool.bytes.size());
+        pool.next = 0;
+    }
     Bytes bytes;
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(bytes.data()), 4);
+    std::memcpy(bytes.data(), pool.bytes.data() + pool.next, bytes.size());
+    pool.next += bytes.size();
     bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
     bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
     return Uuid(bytes);

@@ -26,8 +26,7 @@ const QString delimitersMessage = QStringLiteral("Controlla i delimitatori e le 
 const QString environmentMessage = QStringLiteral("Controlla l’ambiente matematico, le righe e le colonne.");
 const QString otherMessage = QStringLiteral("Non riesco a leggere questa formula. Controlla la sintassi LaTeX.");
 
-QString messageFor(MathErrorKind kind)
-{
+QString messageFor(MathErrorKind kind) {
     switch (kind) {
     case MathErrorKind::mismatchedBraces:
     case MathErrorKind::characterNotFound:
@@ -54,8 +53,7 @@ QString messageFor(MathErrorKind kind)
 // A least-recently-used cache bounded by entry count and total cost.
 class PictureCache {
 public:
-    const QImage* find(const QString& key)
-    {
+    const QImage* find(const QString& key) {
         auto it = m_index.find(key);
         if (it == m_index.end())
             return nullptr;
@@ -63,8 +61,7 @@ public:
         return &it->second->image;
     }
 
-    void insert(const QString& key, const QImage& image, qint64 cost)
-    {
+    void insert(const QString& key, const QImage& image, qint64 cost) {
         if (cost > cacheCostLimit)
             return;
         if (auto it = m_index.find(key); it != m_index.end()) {
@@ -83,8 +80,7 @@ public:
         }
     }
 
-    void clear()
-    {
+    void clear() {
         m_order.clear();
         m_index.clear();
         m_cost = 0;
@@ -104,42 +100,36 @@ private:
     qint64 m_cost = 0;
 };
 
-std::mutex& lock()
-{
+std::mutex& lock() {
     static std::mutex mutex;
     return mutex;
 }
 
-PictureCache& cache()
-{
+PictureCache& cache() {
     static PictureCache instance;
     return instance;
 }
 
 MathTypesetter* replacement = nullptr;
 
-MathTypesetter& typesetter()
-{
+MathTypesetter& typesetter() {
     return replacement ? *replacement : defaultMathTypesetter();
 }
 
-QColor deviceColor(const QColor& color)
-{
+QColor deviceColor(const QColor& color) {
     if (!color.isValid())
         return QColor(Qt::black);
     QColor rgb = color.toRgb();
     return rgb.isValid() ? rgb : QColor(Qt::black);
 }
 
-QString keyFor(const QString& normalizedSource, double fontSize, const QColor& rgb, double maximumWidth)
-{
-    return normalizedSource + QLatin1Char('|') + QString::number(fontSize) + QLatin1Char('|')
-           + QString::number(maximumWidth) + QLatin1Char('|') + QString::number(rgb.redF()) + QLatin1Char(',')
-           + QString::number(rgb.greenF()) + QLatin1Char(',') + QString::number(rgb.blueF());
+QString keyFor(const QString& normalizedSource, double fontSize, const QColor& rgb, double maximumWidth) {
+    return normalizedSource + QLatin1Char('|') + QString::number(fontSize) + QLatin1Char('|') +
+           QString::number(maximumWidth) + QLatin1Char('|') + QString::number(rgb.redF()) + QLatin1Char(',') +
+           QString::number(rgb.greenF()) + QLatin1Char(',') + QString::number(rgb.blueF());
 }
 
-std::optional<QString> errorUnlocked(const QString& source)
-{
+std::optional<QString> errorUnlocked(const QString& source) {
     const QString s = normalized(source);
     if (s.isEmpty())
         return emptyMessage;
@@ -186,8 +176,7 @@ std::optional<QString> errorUnlocked(const QString& source)
 
 } // namespace
 
-QString normalized(const QString& source)
-{
+QString normalized(const QString& source) {
     QString text = source.trimmed();
     static const std::pair<QLatin1String, QLatin1String> pairs[] = {
         {QLatin1String("\\["), QLatin1String("\\]")},
@@ -202,19 +191,16 @@ QString normalized(const QString& source)
     return text;
 }
 
-std::optional<QString> error(const QString& source)
-{
+std::optional<QString> error(const QString& source) {
     std::lock_guard guard(lock());
     return errorUnlocked(source);
 }
 
-QString cacheKey(const QString& latex, double fontSize, const QColor& color, double maximumWidth)
-{
+QString cacheKey(const QString& latex, double fontSize, const QColor& color, double maximumWidth) {
     return keyFor(normalized(latex), fontSize, deviceColor(color), maximumWidth);
 }
 
-std::optional<QImage> image(const QString& latex, double fontSize, const QColor& color, double maximumWidth)
-{
+std::optional<QImage> image(const QString& latex, double fontSize, const QColor& color, double maximumWidth) {
     std::lock_guard guard(lock());
     if (errorUnlocked(latex))
         return std::nullopt;
@@ -252,27 +238,23 @@ std::optional<QImage> image(const QString& latex, double fontSize, const QColor&
     return bitmap;
 }
 
-void setTypesetter(MathTypesetter* typesetter)
-{
+void setTypesetter(MathTypesetter* typesetter) {
     std::lock_guard guard(lock());
     replacement = typesetter;
     cache().clear();
 }
 
-void clearCache()
-{
+void clearCache() {
     std::lock_guard guard(lock());
     cache().clear();
 }
 
-int cacheCount()
-{
+int cacheCount() {
     std::lock_guard guard(lock());
     return cache().count();
 }
 
-qint64 cacheCost()
-{
+qint64 cacheCost() {
     std::lock_guard guard(lock());
     return cache().cost();
 }

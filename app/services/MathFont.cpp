@@ -15,8 +15,7 @@ const char* const fontFolders[] = {
     "/usr/share/fonts/opentype/",
 };
 
-QString locate(const char* subfolderAndFile)
-{
+QString locate(const char* subfolderAndFile) {
     for (const char* folder : fontFolders) {
         QString candidate = QString::fromUtf8(folder) + QString::fromUtf8(subfolderAndFile);
         if (QFile::exists(candidate))
@@ -32,34 +31,28 @@ QString locate(const char* subfolderAndFile)
     return {};
 }
 
-void moveTo(hb_draw_funcs_t*, void* data, hb_draw_state_t*, float x, float y, void*)
-{
+void moveTo(hb_draw_funcs_t*, void* data, hb_draw_state_t*, float x, float y, void*) {
     static_cast<QPainterPath*>(data)->moveTo(x, y);
 }
 
-void lineTo(hb_draw_funcs_t*, void* data, hb_draw_state_t*, float x, float y, void*)
-{
+void lineTo(hb_draw_funcs_t*, void* data, hb_draw_state_t*, float x, float y, void*) {
     static_cast<QPainterPath*>(data)->lineTo(x, y);
 }
 
-void quadTo(hb_draw_funcs_t*, void* data, hb_draw_state_t*, float cx, float cy, float x, float y, void*)
-{
+void quadTo(hb_draw_funcs_t*, void* data, hb_draw_state_t*, float cx, float cy, float x, float y, void*) {
     static_cast<QPainterPath*>(data)->quadTo(cx, cy, x, y);
 }
 
 void cubicTo(hb_draw_funcs_t*, void* data, hb_draw_state_t*, float c1x, float c1y, float c2x, float c2y, float x,
-             float y, void*)
-{
+             float y, void*) {
     static_cast<QPainterPath*>(data)->cubicTo(c1x, c1y, c2x, c2y, x, y);
 }
 
-void closePath(hb_draw_funcs_t*, void* data, hb_draw_state_t*, void*)
-{
+void closePath(hb_draw_funcs_t*, void* data, hb_draw_state_t*, void*) {
     static_cast<QPainterPath*>(data)->closeSubpath();
 }
 
-hb_draw_funcs_t* drawFuncs()
-{
+hb_draw_funcs_t* drawFuncs() {
     static hb_draw_funcs_t* funcs = [] {
         hb_draw_funcs_t* f = hb_draw_funcs_create();
         hb_draw_funcs_set_move_to_func(f, moveTo, nullptr, nullptr);
@@ -75,8 +68,7 @@ hb_draw_funcs_t* drawFuncs()
 
 } // namespace
 
-MathFont* MathFont::instance()
-{
+MathFont* MathFont::instance() {
     static std::once_flag once;
     static MathFont* font = nullptr;
     std::call_once(once, [] {
@@ -89,8 +81,7 @@ MathFont* MathFont::instance()
     return font;
 }
 
-bool MathFont::openFace(Face& face, const char* fileName)
-{
+bool MathFont::openFace(Face& face, const char* fileName) {
     QString path = locate(fileName);
     if (path.isEmpty())
         return false;
@@ -104,8 +95,7 @@ bool MathFont::openFace(Face& face, const char* fileName)
     return face.upem > 0;
 }
 
-bool MathFont::load()
-{
+bool MathFont::load() {
     if (!openFace(m_faces[math], "lm-math/latinmodern-math.otf") || !hb_ot_math_has_data(m_faces[math].face))
         return false;
     // The text faces are optional: runs fall back to the math face's own Latin glyphs.
@@ -119,34 +109,44 @@ bool MathFont::load()
     return true;
 }
 
-hb_codepoint_t MathFont::glyph(char32_t codePoint, int scriptLevel)
-{
+hb_codepoint_t MathFont::glyph(char32_t codePoint, int scriptLevel) {
     uint64_t key = (uint64_t(codePoint) << 2) | uint64_t(scriptLevel & 3);
     auto it = m_glyphs.find(key);
     if (it != m_glyphs.end())
         return it->second;
     hb_codepoint_t result = 0;
-    if (scriptLevel == 0) {
+    if (scriptLevel == 0)
         hb_font_get_nominal_glyph(m_faces[math].font, codePoint, &result);
-    } else {
-        // 'ssty' alternates only come out of shaping with the math script.
-        hb_buffer_clear_contents(m_buffer);
-        hb_buffer_add_utf32(m_buffer, reinterpret_cast<const uint32_t*>(&codePoint), 1, 0, 1);
-        hb_buffer_set_script(m_buffer, HB_SCRIPT_MATH);
-        hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
-        hb_feature_t feature{HB_TAG('s', 's', 't', 'y'), unsigned(scriptLevel), 0, unsigned(-1)};
-        hb_shape(m_faces[math].font, m_buffer, &feature, 1);
-        unsigned count = 0;
-        hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(m_buffer, &count);
-        if (count == 1)
-            result = infos[0].codepoint;
-    }
+    else
+        result = shapeSingle(codePoint, HB_TAG('s', 's', 't', 'y'), unsigned(scriptLevel));
     m_glyphs.emplace(key, result);
     return result;
 }
 
-const MathFont::GlyphMetrics& MathFont::metrics(hb_codepoint_t glyph, FaceIndex faceIndex)
-{
+hb_codepoint_t MathFont::flattenedAccent(char32_t codePoint) {
+    uint64_t key = (uint64_t(codePoint) << 2) | 3;
+    auto it = m_glyphs.find(key);
+    if (it != m_glyphs.end())
+        return it->second;
+    hb_codepoint_t result = shapeSingle(codePoint, HB_TAG('f', 'l', 'a', 'c'), 1);
+    m_glyphs.emplace(key, result);
+    return result;
+}
+
+// Features of the math script only apply when shaping with it.
+hb_codepoint_t MathFont::shapeSingle(char32_t codePoint, hb_tag_t tag, unsigned value) {
+    hb_buffer_clear_contents(m_buffer);
+    hb_buffer_add_utf32(m_buffer, reinterpret_cast<const uint32_t*>(&codePoint), 1, 0, 1);
+    hb_buffer_set_script(m_buffer, HB_SCRIPT_MATH);
+    hb_buffer_set_direction(m_buffer, HB_DIRECTION_LTR);
+    hb_feature_t feature{tag, value, 0, unsigned(-1)};
+    hb_shape(m_faces[math].font, m_buffer, &feature, 1);
+    unsigned count = 0;
+    hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(m_buffer, &count);
+    return count == 1 ? infos[0].codepoint : 0;
+}
+
+const MathFont::GlyphMetrics& MathFont::metrics(hb_codepoint_t glyph, FaceIndex faceIndex) {
     Face& face = m_faces[faceIndex];
     auto it = face.metrics.find(glyph);
     if (it != face.metrics.end())
@@ -169,8 +169,7 @@ const MathFont::GlyphMetrics& MathFont::metrics(hb_codepoint_t glyph, FaceIndex 
     return face.metrics.emplace(glyph, m).first->second;
 }
 
-const QPainterPath& MathFont::path(hb_codepoint_t glyph, FaceIndex faceIndex)
-{
+const QPainterPath& MathFont::path(hb_codepoint_t glyph, FaceIndex faceIndex) {
     Face& face = m_faces[faceIndex];
     auto it = face.paths.find(glyph);
     if (it != face.paths.end())
@@ -182,13 +181,11 @@ const QPainterPath& MathFont::path(hb_codepoint_t glyph, FaceIndex faceIndex)
     return face.paths.emplace(glyph, std::move(path)).first->second;
 }
 
-bool MathFont::isExtendedShape(hb_codepoint_t glyph) const
-{
+bool MathFont::isExtendedShape(hb_codepoint_t glyph) const {
     return hb_ot_math_is_glyph_extended_shape(m_faces[math].face, glyph);
 }
 
-std::vector<MathFont::Variant> MathFont::variants(hb_codepoint_t glyph, bool horizontal) const
-{
+std::vector<MathFont::Variant> MathFont::variants(hb_codepoint_t glyph, bool horizontal) const {
     hb_ot_math_glyph_variant_t buffer[32];
     unsigned count = 32;
     hb_ot_math_get_glyph_variants(m_faces[math].font, glyph, horizontal ? HB_DIRECTION_LTR : HB_DIRECTION_BTT, 0,
@@ -199,8 +196,7 @@ std::vector<MathFont::Variant> MathFont::variants(hb_codepoint_t glyph, bool hor
     return result;
 }
 
-std::vector<MathFont::Part> MathFont::assembly(hb_codepoint_t glyph, bool horizontal) const
-{
+std::vector<MathFont::Part> MathFont::assembly(hb_codepoint_t glyph, bool horizontal) const {
     hb_ot_math_glyph_part_t buffer[16];
     unsigned count = 16;
     hb_position_t italic = 0;
@@ -214,13 +210,11 @@ std::vector<MathFont::Part> MathFont::assembly(hb_codepoint_t glyph, bool horizo
     return result;
 }
 
-double MathFont::minConnectorOverlap(bool horizontal) const
-{
+double MathFont::minConnectorOverlap(bool horizontal) const {
     return hb_ot_math_get_min_connector_overlap(m_faces[math].font, horizontal ? HB_DIRECTION_LTR : HB_DIRECTION_BTT);
 }
 
-std::vector<MathFont::ShapedGlyph> MathFont::shapeText(const QString& text, FaceIndex& faceIndex, double& advance)
-{
+std::vector<MathFont::ShapedGlyph> MathFont::shapeText(const QString& text, FaceIndex& faceIndex, double& advance) {
     if (!m_faces[faceIndex].font)
         faceIndex = math;
     Face& face = m_faces[faceIndex];

@@ -47,6 +47,8 @@ public:
     // The glyph for a code point, with the script-style alternates of `scriptLevel` (1 or 2) when present;
     // 0 when the font has no glyph for it.
     hb_codepoint_t glyph(char32_t codePoint, int scriptLevel = 0);
+    // The flattened form of an accent, for bases taller than FlattenedAccentBaseHeight ('flac').
+    hb_codepoint_t flattenedAccent(char32_t codePoint);
     const GlyphMetrics& metrics(hb_codepoint_t glyph, FaceIndex face = math);
     const QPainterPath& path(hb_codepoint_t glyph, FaceIndex face = math);
     bool isExtendedShape(hb_codepoint_t glyph) const;
@@ -75,6 +77,7 @@ private:
     MathFont() = default;
     bool load();
     static bool openFace(Face& face, const char* fileName);
+    hb_codepoint_t shapeSingle(char32_t codePoint, hb_tag_t feature, unsigned value);
 
     std::array<Face, faceCount> m_faces;
     std::array<double, HB_OT_MATH_CONSTANT_RADICAL_DEGREE_BOTTOM_RAISE_PERCENT + 1> m_constants{};

@@ -19,34 +19,28 @@ const QString tooLargeMessage = QStringLiteral("La formula è troppo grande per 
 
 } // namespace
 
-MathFormulaView::MathFormulaView(QWidget* parent)
-    : QWidget(parent)
-{
+MathFormulaView::MathFormulaView(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     refresh();
 }
 
-void MathFormulaView::setLatex(const QString& latex)
-{
+void MathFormulaView::setLatex(const QString& latex) {
     if (latex == m_latex && (m_message || m_picture))
         return;
     m_latex = latex;
     refresh();
 }
 
-void MathFormulaView::setColorScheme(std::optional<QuendaTheme::Scheme> scheme)
-{
+void MathFormulaView::setColorScheme(std::optional<QuendaTheme::Scheme> scheme) {
     m_forcedScheme = scheme;
     refresh();
 }
 
-QuendaTheme::Scheme MathFormulaView::colorScheme() const
-{
+QuendaTheme::Scheme MathFormulaView::colorScheme() const {
     return m_forcedScheme.value_or(QuendaTheme::scheme(palette()));
 }
 
-void MathFormulaView::refresh()
-{
+void MathFormulaView::refresh() {
     m_picture.reset();
     m_message.reset();
     m_messageIsError = false;
@@ -70,20 +64,17 @@ void MathFormulaView::refresh()
     update();
 }
 
-QFont MathFormulaView::messageFont() const
-{
+QFont MathFormulaView::messageFont() const {
     QFont font = this->font();
     font.setPointSizeF(12);
     return font;
 }
 
-QColor MathFormulaView::messageColor() const
-{
+QColor MathFormulaView::messageColor() const {
     return m_messageIsError ? QuendaTheme::systemRed(colorScheme()) : QuendaTheme::muted(colorScheme());
 }
 
-int MathFormulaView::heightForWidth(int width) const
-{
+int MathFormulaView::heightForWidth(int width) const {
     double content = 0;
     if (m_picture) {
         QSizeF size = m_picture->deviceIndependentSize();
@@ -99,26 +90,22 @@ int MathFormulaView::heightForWidth(int width) const
     return int(std::ceil(std::max(boxMinimumHeight, content)));
 }
 
-QSize MathFormulaView::sizeHint() const
-{
+QSize MathFormulaView::sizeHint() const {
     int width = 480;
     return {width, heightForWidth(width)};
 }
 
-QSize MathFormulaView::minimumSizeHint() const
-{
+QSize MathFormulaView::minimumSizeHint() const {
     return {int(2 * messagePadding), int(boxMinimumHeight)};
 }
 
-void MathFormulaView::changeEvent(QEvent* event)
-{
+void MathFormulaView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange && !m_forcedScheme)
         refresh();
     QWidget::changeEvent(event);
 }
 
-void MathFormulaView::paintEvent(QPaintEvent*)
-{
+void MathFormulaView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);

@@ -15,21 +15,23 @@ using K = MathNode::Kind;
 struct Box {
     double width = 0, height = 0, depth = 0;
     double italic = 0;
-    double accentX = -1;      // top accent attachment; negative: the middle
-    bool simpleGlyph = false; // one ordinary glyph: scripts attach by the font's shifts only
+    double accentX = -1;         // top accent attachment; negative: the middle
+    bool simpleGlyph = false;    // one ordinary glyph: scripts attach by the font's shifts only
+    bool italicIncluded = false; // the width already holds the italic correction
     std::vector<Item> items;
 
-    void append(const Box& other, double dx, double dy)
-    {
-        items.reserve(items.size() + other.items.size());
-        for (Item item : other.items) {
+    // Takes `other` by value so that callers done with a box can move it in without copying its items.
+    void append(Box other, double dx, double dy) {
+        for (Item& item : other.items) {
             item.x += dx;
             item.y += dy;
-            items.push_back(item);
         }
+        if (items.empty())
+            items = std::move(other.items);
+        else
+            items.insert(items.end(), other.items.begin(), other.items.end());
     }
-    void extend(double dy, const Box& other)
-    {
+    void extend(double dy, const Box& other) {
         height = std::max(height, other.height + dy);
         depth = std::max(depth, other.depth - dy);
     }
@@ -49,37 +51,42 @@ struct Style {
 // Inter-atom spacing in mu: 1 thin, 2 medium, 3 thick; +10 only in display and text style.
 constexpr int spacing[8][8] = {
     // Ord Op Bin Rel Open Close Punct Inner
-    {0, 1, 12, 13, 0, 0, 0, 11},       // Ord
-    {1, 1, 0, 13, 0, 0, 0, 11},        // Op
-    {12, 12, 0, 0, 12, 0, 0, 12},      // Bin
-    {13, 13, 0, 0, 13, 0, 0, 13},      // Rel
-    {0, 0, 0, 0, 0, 0, 0, 0},          // Open
-    {0, 1, 12, 13, 0, 0, 0, 11},       // Close
-    {11, 11, 0, 11, 11, 11, 11, 11},   // Punct
-    {11, 1, 12, 13, 11, 0, 11, 11},    // Inner
+    {0, 1, 12, 13, 0, 0, 0, 11},     // Ord
+    {1, 1, 0, 13, 0, 0, 0, 11},      // Op
+    {12, 12, 0, 0, 12, 0, 0, 12},    // Bin
+    {13, 13, 0, 0, 13, 0, 0, 13},    // Rel
+    {0, 0, 0, 0, 0, 0, 0, 0},        // Open
+    {0, 1, 12, 13, 0, 0, 0, 11},     // Close
+    {11, 11, 0, 11, 11, 11, 11, 11}, // Punct
+    {11, 1, 12, 13, 11, 0, 11, 11},  // Inner
 };
 
-char32_t offset(char32_t c, char32_t from, char32_t base)
-{
+char32_t offset(char32_t c, char32_t from, char32_t base) {
     return base + (c - from);
 }
 
 // The code point of a letter or digit in a math alphabet (the Mathematical Alphanumeric Symbols block and
 // its holes in Letterlike Symbols).
-char32_t mapAlphabet(char32_t c, MathAlphabet alphabet)
-{
+char32_t mapAlphabet(char32_t c, MathAlphabet alphabet) {
     bool upper = c >= 'A' && c <= 'Z', lower = c >= 'a' && c <= 'z', digit = c >= '0' && c <= '9';
     bool greekLower = c >= 0x3B1 && c <= 0x3C9, greekUpper = c >= 0x391 && c <= 0x3A9 && c != 0x3A2;
     // Italic Greek variants follow the italic alphabet after its lower-case letters.
     auto greekVariant = [](char32_t g) -> char32_t {
         switch (g) {
-        case 0x3F5: return 0x1D716; // ϵ
-        case 0x3D1: return 0x1D717; // ϑ
-        case 0x3F0: return 0x1D718; // ϰ
-        case 0x3D5: return 0x1D719; // ϕ
-        case 0x3F1: return 0x1D71A; // ϱ
-        case 0x3D6: return 0x1D71B; // ϖ
-        default: return 0;
+        case 0x3F5:
+            return 0x1D716; // ϵ
+        case 0x3D1:
+            return 0x1D717; // ϑ
+        case 0x3F0:
+            return 0x1D718; // ϰ
+        case 0x3D5:
+            return 0x1D719; // ϕ
+        case 0x3F1:
+            return 0x1D71A; // ϱ
+        case 0x3D6:
+            return 0x1D71B; // ϖ
+        default:
+            return 0;
         }
     };
     switch (alphabet) {
@@ -87,6 +94,8 @@ char32_t mapAlphabet(char32_t c, MathAlphabet alphabet)
     case MathAlphabet::italic:
         if (c == 'h')
             return 0x210E;
+        if (c == 0x131 || c == 0x237)
+            return c == 0x131 ? 0x1D6A4 : 0x1D6A5; // dotless i and j
         if (upper)
             return offset(c, 'A', 0x1D434);
         if (lower)
@@ -127,37 +136,58 @@ char32_t mapAlphabet(char32_t c, MathAlphabet alphabet)
     case MathAlphabet::calligraphic:
         if (upper) {
             switch (c) {
-            case 'B': return 0x212C;
-            case 'E': return 0x2130;
-            case 'F': return 0x2131;
-            case 'H': return 0x210B;
-            case 'I': return 0x2110;
-            case 'L': return 0x2112;
-            case 'M': return 0x2133;
-            case 'R': return 0x211B;
-            default: return offset(c, 'A', 0x1D49C);
+            case 'B':
+                return 0x212C;
+            case 'E':
+                return 0x2130;
+            case 'F':
+                return 0x2131;
+            case 'H':
+                return 0x210B;
+            case 'I':
+                return 0x2110;
+            case 'L':
+                return 0x2112;
+            case 'M':
+                return 0x2133;
+            case 'R':
+                return 0x211B;
+            default:
+                return offset(c, 'A', 0x1D49C);
             }
         }
         if (lower) {
             switch (c) {
-            case 'e': return 0x212F;
-            case 'g': return 0x210A;
-            case 'o': return 0x2134;
-            default: return offset(c, 'a', 0x1D4B6);
+            case 'e':
+                return 0x212F;
+            case 'g':
+                return 0x210A;
+            case 'o':
+                return 0x2134;
+            default:
+                return offset(c, 'a', 0x1D4B6);
             }
         }
         return c;
     case MathAlphabet::blackboard:
         if (upper) {
             switch (c) {
-            case 'C': return 0x2102;
-            case 'H': return 0x210D;
-            case 'N': return 0x2115;
-            case 'P': return 0x2119;
-            case 'Q': return 0x211A;
-            case 'R': return 0x211D;
-            case 'Z': return 0x2124;
-            default: return offset(c, 'A', 0x1D538);
+            case 'C':
+                return 0x2102;
+            case 'H':
+                return 0x210D;
+            case 'N':
+                return 0x2115;
+            case 'P':
+                return 0x2119;
+            case 'Q':
+                return 0x211A;
+            case 'R':
+                return 0x211D;
+            case 'Z':
+                return 0x2124;
+            default:
+                return offset(c, 'A', 0x1D538);
             }
         }
         if (lower)
@@ -168,12 +198,18 @@ char32_t mapAlphabet(char32_t c, MathAlphabet alphabet)
     case MathAlphabet::fraktur:
         if (upper) {
             switch (c) {
-            case 'C': return 0x212D;
-            case 'H': return 0x210C;
-            case 'I': return 0x2111;
-            case 'R': return 0x211C;
-            case 'Z': return 0x2128;
-            default: return offset(c, 'A', 0x1D504);
+            case 'C':
+                return 0x212D;
+            case 'H':
+                return 0x210C;
+            case 'I':
+                return 0x2111;
+            case 'R':
+                return 0x211C;
+            case 'Z':
+                return 0x2128;
+            default:
+                return offset(c, 'A', 0x1D504);
             }
         }
         if (lower)
@@ -199,18 +235,13 @@ char32_t mapAlphabet(char32_t c, MathAlphabet alphabet)
     return c;
 }
 
-bool isIntegral(char32_t c)
-{
+bool isIntegral(char32_t c) {
     return (c >= 0x222B && c <= 0x2233) || (c >= 0x2A0B && c <= 0x2A1C);
 }
 
 class Engine {
 public:
-    Engine(MathFont& font, double size)
-        : f(font)
-        , m_size(size)
-    {
-    }
+    Engine(MathFont& font, double size) : f(font), m_size(size) {}
 
     Box list(const MathList& nodes, Style s, QRgb color, bool leadingOrd = false);
 
@@ -218,21 +249,19 @@ private:
     MathFont& f;
     double m_size;
 
-    double factor(int level) const
-    {
+    double factor(int level) const {
         if (level < 2)
             return 1;
         return f.constant(level == 2 ? HB_OT_MATH_CONSTANT_SCRIPT_PERCENT_SCALE_DOWN
-                                     : HB_OT_MATH_CONSTANT_SCRIPT_SCRIPT_PERCENT_SCALE_DOWN)
-               / 100.0;
+                                     : HB_OT_MATH_CONSTANT_SCRIPT_SCRIPT_PERCENT_SCALE_DOWN) /
+               100.0;
     }
     double unit(Style s) const { return m_size * factor(s.level) / f.unitsPerEm(); }
     double em(Style s) const { return m_size * factor(s.level); }
     double k(hb_ot_math_constant_t c, Style s) const { return f.constant(c) * unit(s); }
     double axis(Style s) const { return k(HB_OT_MATH_CONSTANT_AXIS_HEIGHT, s); }
 
-    Box glyphBox(hb_codepoint_t glyph, Style s, QRgb color, MathFont::FaceIndex face = MathFont::math)
-    {
+    Box glyphBox(hb_codepoint_t glyph, Style s, QRgb color, MathFont::FaceIndex face = MathFont::math) {
         const auto& m = f.metrics(glyph, face);
         double u = m_size * factor(s.level) / f.unitsPerEm(face);
         Box box;
@@ -250,8 +279,7 @@ private:
         return box;
     }
 
-    Box rule(double x, double y, double w, double h, QRgb color)
-    {
+    Box rule(double x, double y, double w, double h, QRgb color) {
         Box box;
         Item item;
         item.kind = Item::rule;
@@ -264,13 +292,11 @@ private:
         return box;
     }
 
-    void addRule(Box& box, double x, double y, double w, double h, QRgb color)
-    {
+    void addRule(Box& box, double x, double y, double w, double h, QRgb color) {
         box.append(rule(x, y, w, h, color), 0, 0);
     }
 
-    Box symbol(const MathNode& node, Style s, QRgb color)
-    {
+    Box symbol(const MathNode& node, Style s, QRgb color) {
         char32_t c = mapAlphabet(node.codePoint, node.alphabet);
         int level = s.level >= 2 ? s.level - 1 : 0;
         hb_codepoint_t g = f.glyph(c, level);
@@ -288,8 +314,7 @@ private:
         return box;
     }
 
-    Box text(const QString& text, MathAlphabet alphabet, Style s, QRgb color)
-    {
+    Box text(const QString& text, MathAlphabet alphabet, Style s, QRgb color) {
         MathFont::FaceIndex face = MathFont::math;
         if (alphabet == MathAlphabet::bold)
             face = MathFont::textBold;
@@ -319,8 +344,7 @@ private:
         return box;
     }
 
-    Box hpack(std::initializer_list<std::pair<const Box*, double>> parts)
-    {
+    Box hpack(std::initializer_list<std::pair<const Box*, double>> parts) {
         Box box;
         for (const auto& [part, dy] : parts) {
             box.append(*part, box.width, dy);
@@ -331,8 +355,7 @@ private:
     }
 
     // A delimiter or other vertically stretchy glyph of at least `target` total size, centred on the axis.
-    Box delimiter(char32_t c, double target, Style s, QRgb color)
-    {
+    Box delimiter(char32_t c, double target, Style s, QRgb color) {
         if (c == 0 || c == '.') {
             Box box;
             box.width = 0.12 * em(s);
@@ -370,8 +393,7 @@ private:
 
     // A horizontally stretchy glyph (arrow, brace, wide accent) of at least `target` width, or the widest
     // variant not wider than it when `notWider` is set.
-    Box horizontal(char32_t c, double target, Style s, QRgb color, bool notWider = false)
-    {
+    Box horizontal(char32_t c, double target, Style s, QRgb color, bool notWider = false) {
         hb_codepoint_t g = f.glyph(c);
         if (!g)
             return {};
@@ -397,8 +419,7 @@ private:
 
     // Glyph assembly: extenders repeated the fewest times that reach the target, the overlap shared evenly
     // but never beyond a connector's length.
-    Box assemble(hb_codepoint_t g, double target, bool horizontalDirection, Style s, QRgb color)
-    {
+    Box assemble(hb_codepoint_t g, double target, bool horizontalDirection, Style s, QRgb color) {
         auto parts = f.assembly(g, horizontalDirection);
         if (parts.empty())
             return {};
@@ -467,8 +488,7 @@ private:
 
     // left segment (middle segment)* right, delimiters sized to the tallest segment.
     Box fence(char32_t left, const std::vector<Box>& segments, const std::vector<char32_t>& middles, char32_t right,
-              Style s, QRgb color)
-    {
+              Style s, QRgb color) {
         double a = axis(s);
         double delta = 0;
         for (const auto& b : segments)
@@ -493,8 +513,7 @@ private:
         return box;
     }
 
-    Box fraction(const MathNode& node, Style s, QRgb color)
-    {
+    Box fraction(const MathNode& node, Style s, QRgb color) {
         if (node.forcedStyle == 0 || node.forcedStyle == 10)
             s = {0, s.cramped};
         else if (node.forcedStyle == 1)
@@ -509,21 +528,28 @@ private:
         if (node.rule) {
             t = k(HB_OT_MATH_CONSTANT_FRACTION_RULE_THICKNESS, s);
             double shiftUp = k(display ? HB_OT_MATH_CONSTANT_FRACTION_NUMERATOR_DISPLAY_STYLE_SHIFT_UP
-                                       : HB_OT_MATH_CONSTANT_FRACTION_NUMERATOR_SHIFT_UP, s);
+                                       : HB_OT_MATH_CONSTANT_FRACTION_NUMERATOR_SHIFT_UP,
+                               s);
             double shiftDown = k(display ? HB_OT_MATH_CONSTANT_FRACTION_DENOMINATOR_DISPLAY_STYLE_SHIFT_DOWN
-                                         : HB_OT_MATH_CONSTANT_FRACTION_DENOMINATOR_SHIFT_DOWN, s);
+                                         : HB_OT_MATH_CONSTANT_FRACTION_DENOMINATOR_SHIFT_DOWN,
+                                 s);
             double gapNum = k(display ? HB_OT_MATH_CONSTANT_FRACTION_NUM_DISPLAY_STYLE_GAP_MIN
-                                      : HB_OT_MATH_CONSTANT_FRACTION_NUMERATOR_GAP_MIN, s);
+                                      : HB_OT_MATH_CONSTANT_FRACTION_NUMERATOR_GAP_MIN,
+                              s);
             double gapDen = k(display ? HB_OT_MATH_CONSTANT_FRACTION_DENOM_DISPLAY_STYLE_GAP_MIN
-                                      : HB_OT_MATH_CONSTANT_FRACTION_DENOMINATOR_GAP_MIN, s);
+                                      : HB_OT_MATH_CONSTANT_FRACTION_DENOMINATOR_GAP_MIN,
+                              s);
             u = std::max(shiftUp, a + t / 2 + gapNum + num.depth);
             v = std::max(shiftDown, den.height + gapDen + t / 2 - a);
         } else {
-            u = k(display ? HB_OT_MATH_CONSTANT_STACK_TOP_DISPLAY_STYLE_SHIFT_UP : HB_OT_MATH_CONSTANT_STACK_TOP_SHIFT_UP,
+            u = k(display ? HB_OT_MATH_CONSTANT_STACK_TOP_DISPLAY_STYLE_SHIFT_UP
+                          : HB_OT_MATH_CONSTANT_STACK_TOP_SHIFT_UP,
                   s);
             v = k(display ? HB_OT_MATH_CONSTANT_STACK_BOTTOM_DISPLAY_STYLE_SHIFT_DOWN
-                          : HB_OT_MATH_CONSTANT_STACK_BOTTOM_SHIFT_DOWN, s);
-            double gapMin = k(display ? HB_OT_MATH_CONSTANT_STACK_DISPLAY_STYLE_GAP_MIN : HB_OT_MATH_CONSTANT_STACK_GAP_MIN, s);
+                          : HB_OT_MATH_CONSTANT_STACK_BOTTOM_SHIFT_DOWN,
+                  s);
+            double gapMin =
+                k(display ? HB_OT_MATH_CONSTANT_STACK_DISPLAY_STYLE_GAP_MIN : HB_OT_MATH_CONSTANT_STACK_GAP_MIN, s);
             double gap = (u - num.depth) - (den.height - v);
             if (gap < gapMin) {
                 u += (gapMin - gap) / 2;
@@ -547,12 +573,12 @@ private:
         return box;
     }
 
-    Box radical(const MathNode& node, Style s, QRgb color)
-    {
+    Box radical(const MathNode& node, Style s, QRgb color) {
         Box body = list(node.body, s.crampedStyle(), color);
         double t = k(HB_OT_MATH_CONSTANT_RADICAL_RULE_THICKNESS, s);
         double gap = k(s.level == 0 ? HB_OT_MATH_CONSTANT_RADICAL_DISPLAY_STYLE_VERTICAL_GAP
-                                    : HB_OT_MATH_CONSTANT_RADICAL_VERTICAL_GAP, s);
+                                    : HB_OT_MATH_CONSTANT_RADICAL_VERTICAL_GAP,
+                       s);
         double extra = k(HB_OT_MATH_CONSTANT_RADICAL_EXTRA_ASCENDER, s);
         double target = body.height + body.depth + gap + t;
         hb_codepoint_t g = f.glyph(0x221A);
@@ -602,8 +628,7 @@ private:
         return box;
     }
 
-    Box largeOperator(const MathNode& node, Style s, QRgb color)
-    {
+    Box largeOperator(const MathNode& node, Style s, QRgb color) {
         if (node.codePoint == 0) {
             // A named function's scripts sit where a letter's would, as in TeX, not dropped below its ink.
             Box box = node.text.isEmpty() ? list(node.body, s, color) : text(node.text, MathAlphabet::roman, s, color);
@@ -632,15 +657,27 @@ private:
         return box;
     }
 
-    Box accent(const MathNode& node, Style s, QRgb color)
-    {
-        Box base = list(node.body, s.crampedStyle(), color);
-        bool single = node.body.size() == 1 && node.body.front().kind == K::symbol && !node.body.front().hasSup
-                      && !node.body.front().hasSub;
+    Box accent(const MathNode& node, Style s, QRgb color) {
+        bool single = node.body.size() == 1 && node.body.front().kind == K::symbol && !node.body.front().hasSup &&
+                      !node.body.front().hasSub;
+        Box base;
+        if (single && (node.body.front().codePoint == 'i' || node.body.front().codePoint == 'j') &&
+            (node.body.front().alphabet == MathAlphabet::normal ||
+             node.body.front().alphabet == MathAlphabet::italic)) {
+            // Accents sit on dotless i and j.
+            MathNode dotless = node.body.front();
+            dotless.codePoint = dotless.codePoint == 'i' ? 0x131 : 0x237;
+            base = symbol(dotless, s.crampedStyle(), color);
+        } else {
+            base = list(node.body, s.crampedStyle(), color);
+        }
         double attach = single && base.accentX >= 0 ? base.accentX : base.width / 2;
         hb_codepoint_t g = f.glyph(node.codePoint);
         if (!g)
             return base;
+        if (base.height > k(HB_OT_MATH_CONSTANT_FLATTENED_ACCENT_BASE_HEIGHT, s))
+            if (hb_codepoint_t flat = f.flattenedAccent(node.codePoint))
+                g = flat;
         Box mark = glyphBox(g, s, color);
         if (node.flags & 1 || !single) {
             Box wide = horizontal(node.codePoint, base.width, s, color, true);
@@ -661,8 +698,7 @@ private:
         return box;
     }
 
-    Box overUnder(const MathNode& node, Style s, QRgb color)
-    {
+    Box overUnder(const MathNode& node, Style s, QRgb color) {
         bool over = node.flags & 1;
         Box base = list(node.body, s, color);
         if (node.codePoint == 0) {
@@ -672,19 +708,40 @@ private:
             return limits(base, over ? &label : nullptr, over ? nullptr : &label, s, 0);
         }
         Box stretch = horizontal(node.codePoint, base.width, s, color);
+        // Braces and arrows are drawn well above or around their baseline: place them by their ink.
+        double inkBottom = 0, inkTop = 0;
+        inkExtent(stretch, inkBottom, inkTop);
         double gap = k(over ? HB_OT_MATH_CONSTANT_OVERBAR_VERTICAL_GAP : HB_OT_MATH_CONSTANT_UNDERBAR_VERTICAL_GAP, s);
         Box box;
         box.width = std::max(base.width, stretch.width);
         box.append(base, (box.width - base.width) / 2, 0);
         box.extend(0, base);
-        double dy = over ? base.height + gap + stretch.depth : -(base.depth + gap + stretch.height);
+        double dy = over ? base.height + gap - inkBottom : -(base.depth + gap) - inkTop;
         box.append(stretch, (box.width - stretch.width) / 2, dy);
-        box.extend(dy, stretch);
+        box.height = std::max(box.height, dy + inkTop);
+        box.depth = std::max(box.depth, -(dy + inkBottom));
         return box;
     }
 
-    Box limits(const Box& nucleus, const Box* upper, const Box* lower, Style s, double italic)
-    {
+    void inkExtent(const Box& box, double& bottom, double& top) {
+        bool first = true;
+        for (const Item& item : box.items) {
+            double lo, hi;
+            if (item.kind == Item::rule) {
+                lo = item.y;
+                hi = item.y + item.height;
+            } else {
+                const auto& m = f.metrics(item.glyphID, MathFont::FaceIndex(item.face));
+                lo = item.y + m.yMin * item.scale;
+                hi = item.y + m.yMax * item.scale;
+            }
+            bottom = first ? lo : std::min(bottom, lo);
+            top = first ? hi : std::max(top, hi);
+            first = false;
+        }
+    }
+
+    Box limits(const Box& nucleus, const Box* upper, const Box* lower, Style s, double italic) {
         double w = nucleus.width;
         if (upper)
             w = std::max(w, upper->width);
@@ -711,8 +768,7 @@ private:
         return box;
     }
 
-    Box scripts(Box nucleus, const MathNode& node, Style s, QRgb color)
-    {
+    Box scripts(Box nucleus, const MathNode& node, Style s, QRgb color) {
         bool isLargeOp = node.kind == K::largeOp;
         bool useLimits = false;
         if (isLargeOp) {
@@ -734,15 +790,19 @@ private:
         double italic = isLargeOp ? 0 : nucleus.italic;
         Box box = nucleus;
         box.simpleGlyph = false;
-        double supX = nucleus.width + italic;
-        double subX = nucleus.width - (isLargeOp ? nucleus.italic : 0);
-        double right = nucleus.width + italic;
+        // A superscript clears the italic correction, a subscript tucks under it.
+        double glyphWidth = nucleus.italicIncluded ? nucleus.width - nucleus.italic : nucleus.width;
+        double supX = glyphWidth + italic;
+        double subX = glyphWidth - (isLargeOp ? nucleus.italic : 0);
+        double right = std::max(nucleus.width, glyphWidth + italic);
         if (node.hasSup && !node.hasSub) {
             Box sup = list(node.sup, s.superscript(), color);
             double shiftUp = k(s.cramped ? HB_OT_MATH_CONSTANT_SUPERSCRIPT_SHIFT_UP_CRAMPED
-                                         : HB_OT_MATH_CONSTANT_SUPERSCRIPT_SHIFT_UP, s);
-            double u = std::max({simple ? 0.0 : nucleus.height - k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BASELINE_DROP_MAX, s),
-                                 shiftUp, sup.depth + k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BOTTOM_MIN, s)});
+                                         : HB_OT_MATH_CONSTANT_SUPERSCRIPT_SHIFT_UP,
+                               s);
+            double u =
+                std::max({simple ? 0.0 : nucleus.height - k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BASELINE_DROP_MAX, s),
+                          shiftUp, sup.depth + k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BOTTOM_MIN, s)});
             box.append(sup, supX, u);
             box.extend(u, sup);
             right = std::max(right, supX + sup.width);
@@ -753,21 +813,23 @@ private:
                                  sub.height - k(HB_OT_MATH_CONSTANT_SUBSCRIPT_TOP_MAX, s)});
             box.append(sub, subX, -v);
             box.extend(-v, sub);
-            right = std::max(nucleus.width, subX + sub.width);
+            right = std::max(right, subX + sub.width);
         } else if (node.hasSub && node.hasSup) {
             Box sup = list(node.sup, s.superscript(), color);
             Box sub = list(node.sub, s.subscript(), color);
             double shiftUp = k(s.cramped ? HB_OT_MATH_CONSTANT_SUPERSCRIPT_SHIFT_UP_CRAMPED
-                                         : HB_OT_MATH_CONSTANT_SUPERSCRIPT_SHIFT_UP, s);
-            double u = std::max({simple ? 0.0 : nucleus.height - k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BASELINE_DROP_MAX, s),
-                                 shiftUp, sup.depth + k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BOTTOM_MIN, s)});
+                                         : HB_OT_MATH_CONSTANT_SUPERSCRIPT_SHIFT_UP,
+                               s);
+            double u =
+                std::max({simple ? 0.0 : nucleus.height - k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BASELINE_DROP_MAX, s),
+                          shiftUp, sup.depth + k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BOTTOM_MIN, s)});
             double v = std::max(simple ? 0.0 : nucleus.depth + k(HB_OT_MATH_CONSTANT_SUBSCRIPT_BASELINE_DROP_MIN, s),
                                 k(HB_OT_MATH_CONSTANT_SUBSCRIPT_SHIFT_DOWN, s));
             double gapMin = k(HB_OT_MATH_CONSTANT_SUB_SUPERSCRIPT_GAP_MIN, s);
             double gap = (u - sup.depth) - (sub.height - v);
             if (gap < gapMin) {
-                double raise = std::min(gapMin - gap,
-                                        k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BOTTOM_MAX_WITH_SUBSCRIPT, s) - (u - sup.depth));
+                double raise = std::min(gapMin - gap, k(HB_OT_MATH_CONSTANT_SUPERSCRIPT_BOTTOM_MAX_WITH_SUBSCRIPT, s) -
+                                                          (u - sup.depth));
                 if (raise > 0) {
                     u += raise;
                     gap += raise;
@@ -779,10 +841,11 @@ private:
             box.extend(u, sup);
             box.append(sub, subX, -v);
             box.extend(-v, sub);
-            right = std::max(supX + sup.width, subX + sub.width);
+            right = std::max({right, supX + sup.width, subX + sub.width});
         }
         box.width = right + k(HB_OT_MATH_CONSTANT_SPACE_AFTER_SCRIPT, s);
         box.italic = 0;
+        box.italicIncluded = false;
         return box;
     }
 
@@ -793,8 +856,7 @@ private:
     friend class TableBuilder;
 };
 
-Box Engine::table(const MathTable& t, Style outer, QRgb color)
-{
+Box Engine::table(const MathTable& t, Style outer, QRgb color) {
     using E = MathEnvironment;
     Style cellStyle{1, false};
     double strutFactor = 1;
@@ -910,8 +972,9 @@ Box Engine::table(const MathTable& t, Style outer, QRgb color)
     boundaries.push_back(y);
     double thickness = 0.04 * em(outer);
     for (int before : t.verticalRulesBefore) {
-        double rx = before <= 0 ? 0 : before >= int(columns) ? totalWidth - thickness
-                                                              : columnX[before] - columnGap / 2 - thickness / 2;
+        double rx = before <= 0              ? 0
+                    : before >= int(columns) ? totalWidth - thickness
+                                             : columnX[before] - columnGap / 2 - thickness / 2;
         addRule(box, rx, -box.depth, thickness, total, color);
     }
     for (int before : t.horizontalRulesBefore) {
@@ -922,22 +985,44 @@ Box Engine::table(const MathTable& t, Style outer, QRgb color)
 
     char32_t left = 0, right = 0;
     switch (t.environment) {
-    case E::pmatrix: left = '('; right = ')'; break;
-    case E::bmatrix: left = '['; right = ']'; break;
-    case E::Bmatrix: left = '{'; right = '}'; break;
-    case E::vmatrix: left = '|'; right = '|'; break;
-    case E::Vmatrix: left = 0x2016; right = 0x2016; break;
-    case E::cases: case E::dcases: left = '{'; right = '.'; break;
-    case E::rcases: left = '.'; right = '}'; break;
-    default: break;
+    case E::pmatrix:
+        left = '(';
+        right = ')';
+        break;
+    case E::bmatrix:
+        left = '[';
+        right = ']';
+        break;
+    case E::Bmatrix:
+        left = '{';
+        right = '}';
+        break;
+    case E::vmatrix:
+        left = '|';
+        right = '|';
+        break;
+    case E::Vmatrix:
+        left = 0x2016;
+        right = 0x2016;
+        break;
+    case E::cases:
+    case E::dcases:
+        left = '{';
+        right = '.';
+        break;
+    case E::rcases:
+        left = '.';
+        right = '}';
+        break;
+    default:
+        break;
     }
     if (left || right)
         return fence(left, {box}, {}, right, outer, color);
     return box;
 }
 
-Box Engine::nucleus(const MathNode& node, Style s, QRgb color)
-{
+Box Engine::nucleus(const MathNode& node, Style s, QRgb color) {
     switch (node.kind) {
     case K::symbol:
         return symbol(node, s, color);
@@ -961,7 +1046,8 @@ Box Engine::nucleus(const MathNode& node, Style s, QRgb color)
         return fence(node.left, segments, node.middles, node.right, s, color);
     }
     case K::bigDelimiter:
-        return delimiter(node.codePoint, node.number * em(s), s, color);
+        // The font's size variants sit a hair under 1.2, 1.8, 2.4 and 3 em.
+        return delimiter(node.codePoint, node.number * 0.99 * em(s), s, color);
     case K::accent:
         return accent(node, s, color);
     case K::overUnder:
@@ -1028,7 +1114,7 @@ Box Engine::nucleus(const MathNode& node, Style s, QRgb color)
         box.width = body.width + 2 * (pad + t);
         box.height = body.height + pad + t;
         box.depth = body.depth + pad + t;
-        box.append(body, pad + t, 0);
+        box.append(std::move(body), pad + t, 0);
         addRule(box, 0, -box.depth, box.width, t, color);
         addRule(box, 0, box.height - t, box.width, t, color);
         addRule(box, 0, -box.depth, t, box.height + box.depth, color);
@@ -1055,8 +1141,7 @@ Box Engine::nucleus(const MathNode& node, Style s, QRgb color)
     return {};
 }
 
-Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
-{
+Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd) {
     struct Atom {
         Box box;
         MathAtomType type;
@@ -1072,16 +1157,17 @@ Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
             continue;
         }
         if (node.kind == K::colorChange) {
-            color = node.color;
+            if (node.color) // 0: a colour name we do not know
+                color = node.color;
             continue;
         }
         Box box = nucleus(node, s, color);
         if (node.hasSup || node.hasSub)
             box = scripts(std::move(box), node, s, color);
-        bool slanted = node.kind == K::symbol && !node.hasSup && !node.hasSub
-                       && (node.alphabet == MathAlphabet::normal || node.alphabet == MathAlphabet::italic)
-                       && ((node.codePoint >= 'a' && node.codePoint <= 'z')
-                           || (node.codePoint >= 'A' && node.codePoint <= 'Z'));
+        bool slanted =
+            node.kind == K::symbol && !node.hasSup && !node.hasSub &&
+            (node.alphabet == MathAlphabet::normal || node.alphabet == MathAlphabet::italic) &&
+            ((node.codePoint >= 'a' && node.codePoint <= 'z') || (node.codePoint >= 'A' && node.codePoint <= 'Z'));
         atoms.push_back({std::move(box), node.type, node.kind == K::space, slanted, s});
     }
     // Binary operators where no operand can stand on their left or right are ordinary.
@@ -1091,13 +1177,13 @@ Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
             continue;
         MathAtomType& type = atoms[i].type;
         if (type == MathAtomType::bin) {
-            MathAtomType before = previous < 0 ? (leadingOrd ? MathAtomType::ord : MathAtomType::bin)
-                                               : atoms[previous].type;
-            if (before == MathAtomType::bin || before == MathAtomType::op || before == MathAtomType::rel
-                || before == MathAtomType::open || before == MathAtomType::punct)
+            MathAtomType before =
+                previous < 0 ? (leadingOrd ? MathAtomType::ord : MathAtomType::bin) : atoms[previous].type;
+            if (before == MathAtomType::bin || before == MathAtomType::op || before == MathAtomType::rel ||
+                before == MathAtomType::open || before == MathAtomType::punct)
                 type = MathAtomType::ord;
-        } else if ((type == MathAtomType::rel || type == MathAtomType::close || type == MathAtomType::punct)
-                   && previous >= 0 && atoms[previous].type == MathAtomType::bin) {
+        } else if ((type == MathAtomType::rel || type == MathAtomType::close || type == MathAtomType::punct) &&
+                   previous >= 0 && atoms[previous].type == MathAtomType::bin) {
             atoms[previous].type = MathAtomType::ord;
         }
         previous = int(i);
@@ -1117,9 +1203,10 @@ Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
                 muCount = 0;
             result.width += muCount * em(atom.style) / 18;
         }
-        result.append(atom.box, result.width, 0);
         result.extend(0, atom.box);
-        result.width += atom.box.width;
+        const double atomWidth = atom.box.width;
+        result.append(std::move(atom.box), result.width, 0); // its scalars stay readable
+        result.width += atomWidth;
         // Italic correction after a slanted letter unless another slanted letter follows.
         if (atom.slanted && atom.box.italic > 0) {
             bool nextSlanted = i + 1 < atoms.size() && atoms[i + 1].slanted;
@@ -1133,16 +1220,14 @@ Box Engine::list(const MathList& nodes, Style s, QRgb color, bool leadingOrd)
         result.simpleGlyph = atoms.front().box.simpleGlyph;
         result.italic = atoms.front().box.italic;
         result.accentX = atoms.front().box.accentX;
-        if (atoms.front().slanted && atoms.front().box.italic > 0)
-            result.width -= atoms.front().box.italic; // scripts place themselves after the correction
+        result.italicIncluded = atoms.front().slanted && atoms.front().box.italic > 0;
     }
     return result;
 }
 
 } // namespace
 
-bool layout(const MathList& list, double fontSize, Formula& result)
-{
+bool layout(const MathList& list, double fontSize, Formula& result) {
     MathFont* font = MathFont::instance();
     if (!font)
         return false;
@@ -1155,8 +1240,7 @@ bool layout(const MathList& list, double fontSize, Formula& result)
     return true;
 }
 
-void draw(const Formula& formula, QPainter& painter, double x, double baseline, QRgb color)
-{
+void draw(const Formula& formula, QPainter& painter, double x, double baseline, QRgb color) {
     MathFont* font = MathFont::instance();
     if (!font)
         return;

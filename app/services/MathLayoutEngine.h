@@ -16,12 +16,12 @@ namespace MathLayoutEngine {
 struct Item {
     enum Kind : uint8_t { glyph, rule };
     Kind kind = glyph;
-    uint8_t face = 0;     // MathFont::FaceIndex of a glyph
+    uint8_t face = 0; // MathFont::FaceIndex of a glyph
     uint32_t glyphID = 0;
-    double x = 0, y = 0;  // glyph origin or rule's bottom-left corner, in points; y up from the baseline
-    double scale = 0;     // points per design unit of a glyph
+    double x = 0, y = 0;          // glyph origin or rule's bottom-left corner, in points; y up from the baseline
+    double scale = 0;             // points per design unit of a glyph
     double width = 0, height = 0; // a rule's size in points
-    QRgb color = 0;       // 0: the formula's colour
+    QRgb color = 0;               // 0: the formula's colour
 };
 
 struct Formula {

@@ -12,10 +12,36 @@
 enum class MathAtomType { ord, op, bin, rel, open, close, punct, inner };
 
 // Alphabet of letters and digits (\mathbf, \mathbb...) and the text fonts of \text-like runs.
-enum class MathAlphabet { normal, roman, bold, italic, calligraphic, blackboard, fraktur, sansSerif, monospace, boldSymbol };
+enum class MathAlphabet {
+    normal,
+    roman,
+    bold,
+    italic,
+    calligraphic,
+    blackboard,
+    fraktur,
+    sansSerif,
+    monospace,
+    boldSymbol
+};
 
-enum class MathEnvironment { matrix, pmatrix, bmatrix, Bmatrix, vmatrix, Vmatrix, smallmatrix, cases, dcases, rcases,
-                             aligned, gathered, array, substack, lines };
+enum class MathEnvironment {
+    matrix,
+    pmatrix,
+    bmatrix,
+    Bmatrix,
+    vmatrix,
+    Vmatrix,
+    smallmatrix,
+    cases,
+    dcases,
+    rcases,
+    aligned,
+    gathered,
+    array,
+    substack,
+    lines
+};
 
 struct MathNode;
 using MathList = std::vector<MathNode>;

@@ -14,8 +14,7 @@ struct ParseFailure {
     MathErrorKind kind;
 };
 
-[[noreturn]] void fail(MathErrorKind kind)
-{
+[[noreturn]] void fail(MathErrorKind kind) {
     throw ParseFailure{kind};
 }
 
@@ -32,49 +31,55 @@ enum class ListEnd { input, brace, right, middle, end, ampersand, newline, brack
 
 constexpr double mu = 1.0 / 18.0;
 
-bool isLetter(char32_t c)
-{
+bool isLetter(char32_t c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-MathAtomType typeOf(MathSymbols::SymbolClass c)
-{
+MathAtomType typeOf(MathSymbols::SymbolClass c) {
     using C = MathSymbols::SymbolClass;
     switch (c) {
-    case C::op: return MathAtomType::op;
-    case C::bin: return MathAtomType::bin;
-    case C::rel: return MathAtomType::rel;
-    case C::open: return MathAtomType::open;
-    case C::close: return MathAtomType::close;
-    case C::punct: return MathAtomType::punct;
-    case C::inner: return MathAtomType::inner;
-    default: return MathAtomType::ord;
+    case C::op:
+        return MathAtomType::op;
+    case C::bin:
+        return MathAtomType::bin;
+    case C::rel:
+        return MathAtomType::rel;
+    case C::open:
+        return MathAtomType::open;
+    case C::close:
+        return MathAtomType::close;
+    case C::punct:
+        return MathAtomType::punct;
+    case C::inner:
+        return MathAtomType::inner;
+    default:
+        return MathAtomType::ord;
     }
 }
 
 struct EnvironmentInfo {
     const char* name;
     MathEnvironment environment;
-    int maxColumns; // 0: unlimited; -1: from the array spec
+    int maxColumns; // 0: unlimited; -1: from the array column format; -2: twice the number argument (alignat)
 };
 
-constexpr std::array<EnvironmentInfo, 23> environments{{
-    {"matrix", MathEnvironment::matrix, 0},       {"pmatrix", MathEnvironment::pmatrix, 0},
-    {"bmatrix", MathEnvironment::bmatrix, 0},     {"Bmatrix", MathEnvironment::Bmatrix, 0},
-    {"vmatrix", MathEnvironment::vmatrix, 0},     {"Vmatrix", MathEnvironment::Vmatrix, 0},
-    {"smallmatrix", MathEnvironment::smallmatrix, 0}, {"cases", MathEnvironment::cases, 2},
-    {"dcases", MathEnvironment::dcases, 2},       {"rcases", MathEnvironment::rcases, 2},
-    {"drcases", MathEnvironment::rcases, 2},      {"aligned", MathEnvironment::aligned, 0},
-    {"align", MathEnvironment::aligned, 0},       {"align*", MathEnvironment::aligned, 0},
-    {"split", MathEnvironment::aligned, 0},       {"gathered", MathEnvironment::gathered, 1},
-    {"gather", MathEnvironment::gathered, 1},     {"gather*", MathEnvironment::gathered, 1},
-    {"equation", MathEnvironment::gathered, 1},   {"equation*", MathEnvironment::gathered, 1},
-    {"array", MathEnvironment::array, -1},        {"darray", MathEnvironment::array, -1},
-    {"subarray", MathEnvironment::array, -1},
+constexpr std::array<EnvironmentInfo, 26> environments{{
+    {"alignat", MathEnvironment::aligned, -2},   {"alignat*", MathEnvironment::aligned, -2},
+    {"alignedat", MathEnvironment::aligned, -2}, {"matrix", MathEnvironment::matrix, 0},
+    {"pmatrix", MathEnvironment::pmatrix, 0},    {"bmatrix", MathEnvironment::bmatrix, 0},
+    {"Bmatrix", MathEnvironment::Bmatrix, 0},    {"vmatrix", MathEnvironment::vmatrix, 0},
+    {"Vmatrix", MathEnvironment::Vmatrix, 0},    {"smallmatrix", MathEnvironment::smallmatrix, 0},
+    {"cases", MathEnvironment::cases, 2},        {"dcases", MathEnvironment::dcases, 2},
+    {"rcases", MathEnvironment::rcases, 2},      {"drcases", MathEnvironment::rcases, 2},
+    {"aligned", MathEnvironment::aligned, 0},    {"align", MathEnvironment::aligned, 0},
+    {"align*", MathEnvironment::aligned, 0},     {"split", MathEnvironment::aligned, 0},
+    {"gathered", MathEnvironment::gathered, 1},  {"gather", MathEnvironment::gathered, 1},
+    {"gather*", MathEnvironment::gathered, 1},   {"equation", MathEnvironment::gathered, 1},
+    {"equation*", MathEnvironment::gathered, 1}, {"array", MathEnvironment::array, -1},
+    {"darray", MathEnvironment::array, -1},      {"subarray", MathEnvironment::array, -1},
 }};
 
-const EnvironmentInfo* findEnvironment(const std::string& name)
-{
+const EnvironmentInfo* findEnvironment(const std::string& name) {
     for (const auto& e : environments)
         if (name == e.name)
             return &e;
@@ -89,17 +94,48 @@ struct NamedFunction {
 };
 
 constexpr std::array<NamedFunction, 42> namedFunctions{{
-    {"arcsin", "arcsin", false}, {"arccos", "arccos", false}, {"arctan", "arctan", false}, {"arctg", "arctg", false},
-    {"arcctg", "arcctg", false}, {"arg", "arg", false},       {"ch", "ch", false},         {"cos", "cos", false},
-    {"cosec", "cosec", false},   {"cosh", "cosh", false},     {"cot", "cot", false},       {"cotg", "cotg", false},
-    {"coth", "coth", false},     {"csc", "csc", false},       {"ctg", "ctg", false},       {"cth", "cth", false},
-    {"deg", "deg", false},       {"dim", "dim", false},       {"exp", "exp", false},       {"hom", "hom", false},
-    {"ker", "ker", false},       {"lg", "lg", false},         {"ln", "ln", false},         {"log", "log", false},
-    {"sec", "sec", false},       {"sh", "sh", false},         {"sin", "sin", false},       {"sinh", "sinh", false},
-    {"tan", "tan", false},       {"tanh", "tanh", false},     {"tg", "tg", false},         {"th", "th", false},
-    {"det", "det", true},        {"gcd", "gcd", true},        {"Pr", "Pr", true},          {"lim", "lim", true},
-    {"liminf", "lim\u2009inf", true}, {"limsup", "lim\u2009sup", true}, {"max", "max", true},
-    {"min", "min", true},        {"sup", "sup", true},        {"inf", "inf", true},
+    {"arcsin", "arcsin", false},
+    {"arccos", "arccos", false},
+    {"arctan", "arctan", false},
+    {"arctg", "arctg", false},
+    {"arcctg", "arcctg", false},
+    {"arg", "arg", false},
+    {"ch", "ch", false},
+    {"cos", "cos", false},
+    {"cosec", "cosec", false},
+    {"cosh", "cosh", false},
+    {"cot", "cot", false},
+    {"cotg", "cotg", false},
+    {"coth", "coth", false},
+    {"csc", "csc", false},
+    {"ctg", "ctg", false},
+    {"cth", "cth", false},
+    {"deg", "deg", false},
+    {"dim", "dim", false},
+    {"exp", "exp", false},
+    {"hom", "hom", false},
+    {"ker", "ker", false},
+    {"lg", "lg", false},
+    {"ln", "ln", false},
+    {"log", "log", false},
+    {"sec", "sec", false},
+    {"sh", "sh", false},
+    {"sin", "sin", false},
+    {"sinh", "sinh", false},
+    {"tan", "tan", false},
+    {"tanh", "tanh", false},
+    {"tg", "tg", false},
+    {"th", "th", false},
+    {"det", "det", true},
+    {"gcd", "gcd", true},
+    {"Pr", "Pr", true},
+    {"lim", "lim", true},
+    {"liminf", "lim\u2009inf", true},
+    {"limsup", "lim\u2009sup", true},
+    {"max", "max", true},
+    {"min", "min", true},
+    {"sup", "sup", true},
+    {"inf", "inf", true},
 }};
 
 constexpr std::array<NamedFunction, 5> namedLimitFunctions{{
@@ -110,8 +146,7 @@ constexpr std::array<NamedFunction, 5> namedLimitFunctions{{
     {"plim", "plim", true},
 }};
 
-const NamedFunction* findNamedFunction(const std::string& name)
-{
+const NamedFunction* findNamedFunction(const std::string& name) {
     for (const auto& f : namedFunctions)
         if (name == f.command)
             return &f;
@@ -122,41 +157,85 @@ const NamedFunction* findNamedFunction(const std::string& name)
 }
 
 // Precomposed negations used by \not when the font has them.
-char32_t negated(char32_t c)
-{
+char32_t negated(char32_t c) {
     switch (c) {
-    case '=': return 0x2260;
-    case '<': return 0x226E;
-    case '>': return 0x226F;
-    case 0x2208: return 0x2209;
-    case 0x220B: return 0x220C;
-    case 0x2261: return 0x2262;
-    case 0x2282: return 0x2284;
-    case 0x2283: return 0x2285;
-    case 0x2286: return 0x2288;
-    case 0x2287: return 0x2289;
-    case 0x2264: return 0x2270;
-    case 0x2265: return 0x2271;
-    case 0x223C: return 0x2241;
-    case 0x2248: return 0x2249;
-    case 0x2245: return 0x2247;
-    case 0x2223: return 0x2224;
-    case 0x2225: return 0x2226;
-    case 0x2203: return 0x2204;
-    case 0x2243: return 0x2244;
-    case 0x227A: return 0x2280;
-    case 0x227B: return 0x2281;
-    default: return 0;
+    case '=':
+        return 0x2260;
+    case '<':
+        return 0x226E;
+    case '>':
+        return 0x226F;
+    case 0x2208:
+        return 0x2209;
+    case 0x220B:
+        return 0x220C;
+    case 0x2261:
+        return 0x2262;
+    case 0x2282:
+        return 0x2284;
+    case 0x2283:
+        return 0x2285;
+    case 0x2286:
+        return 0x2288;
+    case 0x2287:
+        return 0x2289;
+    case 0x2264:
+        return 0x2270;
+    case 0x2265:
+        return 0x2271;
+    case 0x223C:
+        return 0x2241;
+    case 0x2248:
+        return 0x2249;
+    case 0x2245:
+        return 0x2247;
+    case 0x2223:
+        return 0x2224;
+    case 0x2225:
+        return 0x2226;
+    case 0x2203:
+        return 0x2204;
+    case 0x2243:
+        return 0x2244;
+    case 0x227A:
+        return 0x2280;
+    case 0x227B:
+        return 0x2281;
+    default:
+        return 0;
     }
 }
 
-bool isDelimiterCodePoint(char32_t c)
-{
+bool isDelimiterCodePoint(char32_t c) {
     switch (c) {
-    case '(': case ')': case '[': case ']': case '{': case '}': case '|': case '/': case '\\':
-    case 0x2016: case 0x27E8: case 0x27E9: case 0x230A: case 0x230B: case 0x2308: case 0x2309:
-    case 0x2191: case 0x2193: case 0x2195: case 0x21D1: case 0x21D3: case 0x21D5: case 0x27EE: case 0x27EF:
-    case 0x23B0: case 0x23B1: case 0x27E6: case 0x27E7:
+    case '(':
+    case ')':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
+    case '|':
+    case '/':
+    case '\\':
+    case 0x2016:
+    case 0x27E8:
+    case 0x27E9:
+    case 0x230A:
+    case 0x230B:
+    case 0x2308:
+    case 0x2309:
+    case 0x2191:
+    case 0x2193:
+    case 0x2195:
+    case 0x21D1:
+    case 0x21D3:
+    case 0x21D5:
+    case 0x27EE:
+    case 0x27EF:
+    case 0x23B0:
+    case 0x23B1:
+    case 0x27E6:
+    case 0x27E7:
         return true;
     default:
         return false;
@@ -165,13 +244,9 @@ bool isDelimiterCodePoint(char32_t c)
 
 class Parser {
 public:
-    explicit Parser(const QString& source)
-        : m_text(source.toStdU32String())
-    {
-    }
+    explicit Parser(const QString& source) : m_text(source.toStdU32String()) {}
 
-    MathList parseFormula()
-    {
+    MathList parseFormula() {
         std::vector<MathList> lines(1);
         for (;;) {
             ListEnd end = parseList(lines.back());
@@ -181,6 +256,8 @@ public:
             // none except a top-level row break.
             lines.emplace_back();
         }
+        if (lines.size() > 1 && lines.back().empty())
+            lines.pop_back(); // a final row break adds no line
         if (lines.size() == 1)
             return std::move(lines.front());
         MathNode node;
@@ -203,8 +280,7 @@ private:
     bool atEnd() const { return m_pos >= m_text.size(); }
     char32_t peek() const { return atEnd() ? 0 : m_text[m_pos]; }
 
-    void skipSpace()
-    {
+    void skipSpace() {
         while (!atEnd()) {
             char32_t c = m_text[m_pos];
             if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
@@ -219,16 +295,14 @@ private:
     }
 
     // After a backslash: a control word (letters, following spaces skipped) or a control symbol.
-    std::string readCommandName()
-    {
+    std::string readCommandName() {
         if (atEnd())
             fail(MathErrorKind::other); // a trailing backslash
         std::string name;
         if (isLetter(m_text[m_pos])) {
             while (!atEnd() && isLetter(m_text[m_pos]))
                 name += char(m_text[m_pos++]);
-            if (!atEnd() && m_text[m_pos] == '*'
-                && (name == "operatorname" || name == "hspace"))
+            if (!atEnd() && m_text[m_pos] == '*' && (name == "operatorname" || name == "hspace"))
                 name += char(m_text[m_pos++]);
             skipSpace();
         } else {
@@ -243,8 +317,7 @@ private:
     }
 
     // The command at the current position without consuming it, or empty.
-    std::string peekCommandName() const
-    {
+    std::string peekCommandName() const {
         if (peek() != '\\')
             return {};
         size_t p = m_pos + 1;
@@ -254,28 +327,28 @@ private:
         return name;
     }
 
-    static MathErrorKind blame(const Opener& opener)
-    {
+    static MathErrorKind blame(const Opener& opener) {
         switch (opener.kind) {
-        case OpenerKind::brace: return MathErrorKind::mismatchedBraces;
-        case OpenerKind::left: return MathErrorKind::missingRight;
-        case OpenerKind::bracket: return MathErrorKind::characterNotFound;
+        case OpenerKind::brace:
+            return MathErrorKind::mismatchedBraces;
+        case OpenerKind::left:
+            return MathErrorKind::missingRight;
+        case OpenerKind::bracket:
+            return MathErrorKind::characterNotFound;
         case OpenerKind::environment:
             return opener.closesWithBrace ? MathErrorKind::mismatchedBraces : MathErrorKind::missingEnd;
         }
         return MathErrorKind::other;
     }
 
-    bool anyOpen(OpenerKind kind) const
-    {
+    bool anyOpen(OpenerKind kind) const {
         return std::any_of(m_stack.begin(), m_stack.end(), [&](const Opener& o) {
             return o.kind == kind || (kind == OpenerKind::brace && o.closesWithBrace);
         });
     }
 
     // A closer matches only the innermost open construct; otherwise that construct is blamed.
-    void checkCloser(OpenerKind kind, MathErrorKind unmatched)
-    {
+    void checkCloser(OpenerKind kind, MathErrorKind unmatched) {
         if (!anyOpen(kind))
             fail(unmatched);
         const Opener& inner = m_stack.back();
@@ -294,8 +367,7 @@ private:
         MathList numerator;
     };
 
-    ListEnd parseList(MathList& out)
-    {
+    ListEnd parseList(MathList& out) {
         InfixFraction infix;
         ListEnd end = parseItems(out, infix);
         if (infix.present) {
@@ -307,8 +379,7 @@ private:
         return end;
     }
 
-    ListEnd parseItems(MathList& out, InfixFraction& infix)
-    {
+    ListEnd parseItems(MathList& out, InfixFraction& infix) {
         for (;;) {
             skipSpace();
             if (atEnd()) {
@@ -335,8 +406,8 @@ private:
             }
             if (c == '\\') {
                 std::string name = peekCommandName();
-                bool rowBreak = name == "cr" || name == "newline"
-                                || (name.empty() && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '\\');
+                bool rowBreak = name == "cr" || name == "newline" ||
+                                (name.empty() && m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '\\');
                 if (rowBreak) {
                     ++m_pos;
                     readCommandName();
@@ -369,7 +440,7 @@ private:
                     if (!anyOpen(OpenerKind::environment))
                         fail(MathErrorKind::missingEnvironment);
                     if (m_stack.back().kind == OpenerKind::environment && !m_tables.empty())
-                        m_tables.back()->horizontalRulesBefore.push_back(int(m_tables.back()->rows.size()));
+                        m_tables.back()->horizontalRulesBefore.push_back(int(m_tables.back()->rows.size()) - 1);
                     continue;
                 }
                 if (name == "over" || name == "choose" || name == "atop" || name == "brace" || name == "brack") {
@@ -400,8 +471,7 @@ private:
         }
     }
 
-    void skipRowSpacing()
-    {
+    void skipRowSpacing() {
         skipSpace();
         if (peek() == '[') {
             size_t close = m_text.find(']', m_pos);
@@ -411,8 +481,7 @@ private:
     }
 
     // One nucleus with its scripts.
-    void parseItem(MathList& out)
-    {
+    void parseItem(MathList& out) {
         MathNode node;
         char32_t c = peek();
         if (c == '^' || c == '_' || c == '\'') {
@@ -424,8 +493,7 @@ private:
         out.push_back(std::move(node));
     }
 
-    void parseScripts(MathNode& node)
-    {
+    void parseScripts(MathNode& node) {
         bool primesOnly = false;
         for (;;) {
             skipSpace();
@@ -471,8 +539,7 @@ private:
         }
     }
 
-    MathList parseScriptArgument()
-    {
+    MathList parseScriptArgument() {
         skipSpace();
         if (atEnd())
             fail(MathErrorKind::other);
@@ -491,8 +558,7 @@ private:
     }
 
     // A required argument: a braced group or one token.
-    MathList parseArgument()
-    {
+    MathList parseArgument() {
         skipSpace();
         if (atEnd())
             fail(MathErrorKind::characterNotFound);
@@ -507,8 +573,8 @@ private:
             fail(MathErrorKind::characterNotFound);
         if (c == '\\') {
             std::string name = peekCommandName();
-            if (name == "right" || name == "middle" || name == "end" || name == "cr" || name == "newline"
-                || (m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '\\'))
+            if (name == "right" || name == "middle" || name == "end" || name == "cr" || name == "newline" ||
+                (m_pos + 1 < m_text.size() && m_text[m_pos + 1] == '\\'))
                 fail(MathErrorKind::characterNotFound);
         }
         MathList list;
@@ -518,8 +584,7 @@ private:
         return list;
     }
 
-    MathList parseArgumentIn(MathAlphabet alphabet)
-    {
+    MathList parseArgumentIn(MathAlphabet alphabet) {
         MathAlphabet saved = m_alphabet;
         m_alphabet = alphabet;
         MathList list = parseArgument();
@@ -528,8 +593,7 @@ private:
     }
 
     // After "{": the list up to the matching "}".
-    MathList parseGroupBody()
-    {
+    MathList parseGroupBody() {
         MathAlphabet saved = m_alphabet;
         m_stack.push_back({OpenerKind::brace, {}});
         MathList list;
@@ -540,8 +604,7 @@ private:
     }
 
     // The raw text of a braced argument ("{name}"), for names, colours and dimensions.
-    std::u32string parseRawArgument()
-    {
+    std::u32string parseRawArgument() {
         skipSpace();
         if (peek() != '{')
             fail(MathErrorKind::characterNotFound);
@@ -553,8 +616,7 @@ private:
         return raw;
     }
 
-    std::optional<MathList> parseOptionalArgument()
-    {
+    std::optional<MathList> parseOptionalArgument() {
         skipSpace();
         if (peek() != '[')
             return std::nullopt;
@@ -568,8 +630,7 @@ private:
         return list;
     }
 
-    static MathNode symbol(char32_t c, MathAtomType type, MathAlphabet alphabet = MathAlphabet::normal)
-    {
+    static MathNode symbol(char32_t c, MathAtomType type, MathAlphabet alphabet = MathAlphabet::normal) {
         MathNode node;
         node.codePoint = c;
         node.type = type;
@@ -577,16 +638,14 @@ private:
         return node;
     }
 
-    static MathNode space(double em)
-    {
+    static MathNode space(double em) {
         MathNode node;
         node.kind = MathNode::Kind::space;
         node.number = em;
         return node;
     }
 
-    static MathNode groupOf(MathList list, MathAtomType type = MathAtomType::ord)
-    {
+    static MathNode groupOf(MathList list, MathAtomType type = MathAtomType::ord) {
         MathNode node;
         node.kind = MathNode::Kind::group;
         node.type = type;
@@ -596,8 +655,7 @@ private:
 
     // Reads a nucleus into `node`. Returns false when the construct was added to `out` by itself or
     // produced nothing (style switches inside the list).
-    bool parseNucleus(MathNode& node, MathList& out)
-    {
+    bool parseNucleus(MathNode& node, MathList& out) {
         char32_t c = m_text[m_pos];
         if (c == '{') {
             ++m_pos;
@@ -610,17 +668,45 @@ private:
         }
         ++m_pos;
         switch (c) {
-        case '+': node = symbol('+', MathAtomType::bin); return true;
-        case '-': node = symbol(0x2212, MathAtomType::bin); return true;
-        case '*': node = symbol(0x2217, MathAtomType::bin); return true;
-        case '=': case '<': case '>': case ':': node = symbol(c, MathAtomType::rel); return true;
-        case ',': case ';': node = symbol(c, MathAtomType::punct); return true;
-        case '!': case '?': case ')': case ']': node = symbol(c, MathAtomType::close); return true;
-        case '(': case '[': node = symbol(c, MathAtomType::open); return true;
-        case '~': node = space(0.333); return true;
-        case '$': case '#': fail(MathErrorKind::other);
-        case '&': fail(MathErrorKind::missingEnvironment);
-        default: break;
+        case '+':
+            node = symbol('+', MathAtomType::bin);
+            return true;
+        case '-':
+            node = symbol(0x2212, MathAtomType::bin);
+            return true;
+        case '*':
+            node = symbol(0x2217, MathAtomType::bin);
+            return true;
+        case '=':
+        case '<':
+        case '>':
+        case ':':
+            node = symbol(c, MathAtomType::rel);
+            return true;
+        case ',':
+        case ';':
+            node = symbol(c, MathAtomType::punct);
+            return true;
+        case '!':
+        case '?':
+        case ')':
+        case ']':
+            node = symbol(c, MathAtomType::close);
+            return true;
+        case '(':
+        case '[':
+            node = symbol(c, MathAtomType::open);
+            return true;
+        case '~':
+            node = space(0.333);
+            return true;
+        case '$':
+        case '#':
+            fail(MathErrorKind::other);
+        case '&':
+            fail(MathErrorKind::missingEnvironment);
+        default:
+            break;
         }
         if (c < 0x80) {
             node = symbol(c, MathAtomType::ord, m_alphabet);
@@ -632,8 +718,7 @@ private:
         return true;
     }
 
-    char32_t parseDelimiter()
-    {
+    char32_t parseDelimiter() {
         skipSpace();
         if (atEnd())
             fail(MathErrorKind::missingDelimiter);
@@ -659,11 +744,21 @@ private:
         }
         ++m_pos;
         switch (c) {
-        case '.': return '.';
-        case '(': case ')': case '[': case ']': case '|': case '/': return c;
-        case '<': return 0x27E8;
-        case '>': return 0x27E9;
-        default: break;
+        case '.':
+            return '.';
+        case '(':
+        case ')':
+        case '[':
+        case ']':
+        case '|':
+        case '/':
+            return c;
+        case '<':
+            return 0x27E8;
+        case '>':
+            return 0x27E9;
+        default:
+            break;
         }
         if (c >= 0x80 && isDelimiterCodePoint(c))
             return c; // typed ⟨ ⌊ ‖...
@@ -671,18 +766,15 @@ private:
         fail(MathErrorKind::invalidDelimiter);
     }
 
-    static bool isKnownCommand(const std::string& name)
-    {
-        static const char* const structural[] = {
-            "frac", "dfrac", "tfrac", "cfrac", "binom", "dbinom", "tbinom", "sqrt", "left", "right", "middle",
-            "text", "begin", "end"};
-        return std::find_if(std::begin(structural), std::end(structural),
-                            [&](const char* s) { return name == s; }) != std::end(structural);
+    static bool isKnownCommand(const std::string& name) {
+        static const char* const structural[] = {"frac", "dfrac", "tfrac", "cfrac",  "binom", "dbinom", "tbinom",
+                                                 "sqrt", "left",  "right", "middle", "text",  "begin",  "end"};
+        return std::find_if(std::begin(structural), std::end(structural), [&](const char* s) { return name == s; }) !=
+               std::end(structural);
     }
 
     // A dimension in em: "<number><unit>" with units em ex mu pt.
-    double parseDimension(const std::u32string& raw)
-    {
+    double parseDimension(const std::u32string& raw) {
         std::string text;
         for (char32_t c : raw)
             if (c != ' ')
@@ -719,22 +811,20 @@ private:
     }
 
     // "\kern2pt", "\kern{2pt}", "\mkern 3mu".
-    double parseInlineDimension()
-    {
+    double parseInlineDimension() {
         skipSpace();
         if (peek() == '{')
             return parseDimension(parseRawArgument());
         std::u32string raw;
-        while (!atEnd() && (m_text[m_pos] == '-' || m_text[m_pos] == '+' || m_text[m_pos] == '.'
-                            || (m_text[m_pos] >= '0' && m_text[m_pos] <= '9') || m_text[m_pos] == ' '))
+        while (!atEnd() && (m_text[m_pos] == '-' || m_text[m_pos] == '+' || m_text[m_pos] == '.' ||
+                            (m_text[m_pos] >= '0' && m_text[m_pos] <= '9') || m_text[m_pos] == ' '))
             raw += m_text[m_pos++];
         for (int i = 0; i < 2 && !atEnd() && isLetter(m_text[m_pos]); ++i)
             raw += m_text[m_pos++];
         return parseDimension(raw);
     }
 
-    QRgb parseColor()
-    {
+    QRgb parseColor() {
         std::u32string raw = parseRawArgument();
         QString name = QString::fromStdU32String(raw).trimmed();
         QColor color;
@@ -742,13 +832,18 @@ private:
             color = QColor(QStringLiteral("#") + name);
         if (!color.isValid())
             color = QColor::fromString(name);
-        if (!color.isValid())
+        if (color.isValid())
+            return color.rgb() | 0xFF000000u;
+        // A colour name we do not know keeps the current colour; anything else is malformed.
+        bool word = !name.isEmpty() && std::all_of(name.begin(), name.end(), [](QChar c) {
+            return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+        });
+        if (!word)
             fail(MathErrorKind::other);
-        return color.rgb() | 0xFF000000u;
+        return 0;
     }
 
-    MathNode textRun(MathAlphabet alphabet)
-    {
+    MathNode textRun(MathAlphabet alphabet) {
         skipSpace();
         if (atEnd())
             fail(MathErrorKind::characterNotFound);
@@ -788,8 +883,8 @@ private:
                     while (!atEnd() && isLetter(m_text[m_pos]))
                         name += char(m_text[m_pos++]);
                     // Nested text font commands keep their argument's text.
-                    static const char* const textFonts[] = {"textbf", "textit", "textrm", "textsf", "texttt",
-                                                            "textup", "textmd", "textnormal", "emph", "text"};
+                    static const char* const textFonts[] = {"textbf", "textit", "textrm",     "textsf", "texttt",
+                                                            "textup", "textmd", "textnormal", "emph",   "text"};
                     bool known = std::find_if(std::begin(textFonts), std::end(textFonts),
                                               [&](const char* s) { return name == s; }) != std::end(textFonts);
                     if (name == "space" || name == "quad") {
@@ -811,8 +906,7 @@ private:
         return node;
     }
 
-    MathNode namedOperator(const QString& text, bool limits)
-    {
+    MathNode namedOperator(const QString& text, bool limits) {
         MathNode node;
         node.kind = MathNode::Kind::largeOp;
         node.type = MathAtomType::op;
@@ -821,8 +915,7 @@ private:
         return node;
     }
 
-    MathNode parseEnvironment()
-    {
+    MathNode parseEnvironment() {
         skipSpace();
         if (peek() != '{')
             fail(MathErrorKind::missingEnvironment);
@@ -845,13 +938,22 @@ private:
         MathTable table;
         table.environment = info->environment;
         int maxColumns = info->maxColumns;
-        if (maxColumns < 0) {
+        if (maxColumns == -2) {
             skipSpace();
             if (peek() != '{')
                 fail(MathErrorKind::invalidNumberOfColumns);
-            std::u32string spec = parseRawArgument();
+            bool ok = false;
+            int pairs = QString::fromStdU32String(parseRawArgument()).trimmed().toInt(&ok);
+            if (!ok || pairs < 1)
+                fail(MathErrorKind::invalidNumberOfColumns);
+            maxColumns = 2 * pairs;
+        } else if (maxColumns < 0) {
+            skipSpace();
+            if (peek() != '{')
+                fail(MathErrorKind::invalidNumberOfColumns);
+            std::u32string format = parseRawArgument();
             maxColumns = 0;
-            for (char32_t c : spec) {
+            for (char32_t c : format) {
                 if (c == 'l' || c == 'c' || c == 'r') {
                     table.columnAlignment += QChar(char16_t(c));
                     ++maxColumns;
@@ -911,8 +1013,7 @@ private:
         return node;
     }
 
-    MathNode parseSubstack()
-    {
+    MathNode parseSubstack() {
         skipSpace();
         if (peek() != '{')
             fail(MathErrorKind::characterNotFound);
@@ -940,8 +1041,7 @@ private:
         return node;
     }
 
-    MathNode fraction(bool rule, int forcedStyle, char32_t left = 0, char32_t right = 0)
-    {
+    MathNode fraction(bool rule, int forcedStyle, char32_t left = 0, char32_t right = 0) {
         MathNode node;
         node.kind = MathNode::Kind::fraction;
         node.type = MathAtomType::inner;
@@ -954,17 +1054,23 @@ private:
         return node;
     }
 
-    bool parseCommand(const std::string& name, MathNode& node, MathList& out)
-    {
+    bool parseCommand(const std::string& name, MathNode& node, MathList& out) {
         using K = MathNode::Kind;
         // Fractions and stacks.
-        if (name == "frac") return node = fraction(true, -1), true;
-        if (name == "dfrac") return node = fraction(true, 0), true;
-        if (name == "tfrac") return node = fraction(true, 1), true;
-        if (name == "cfrac") return node = fraction(true, 10), true;
-        if (name == "binom") return node = fraction(false, -1, '(', ')'), true;
-        if (name == "dbinom") return node = fraction(false, 0, '(', ')'), true;
-        if (name == "tbinom") return node = fraction(false, 1, '(', ')'), true;
+        if (name == "frac")
+            return node = fraction(true, -1), true;
+        if (name == "dfrac")
+            return node = fraction(true, 0), true;
+        if (name == "tfrac")
+            return node = fraction(true, 1), true;
+        if (name == "cfrac")
+            return node = fraction(true, 10), true;
+        if (name == "binom")
+            return node = fraction(false, -1, '(', ')'), true;
+        if (name == "dbinom")
+            return node = fraction(false, 0, '(', ')'), true;
+        if (name == "tbinom")
+            return node = fraction(false, 1, '(', ')'), true;
         if (name == "sqrt") {
             node.kind = K::radical;
             if (auto index = parseOptionalArgument())
@@ -1023,19 +1129,28 @@ private:
             node.type = MathAtomType::ord;
             if (name == "stackrel")
                 node.type = MathAtomType::rel;
-            else if (node.body.size() == 1 && node.body.front().kind == K::symbol)
-                node.type = node.body.front().type;
+            else if (node.body.size() == 1)
+                node.type = node.body.front().type; // \underset{x}{\lim} stays an operator
             return true;
         }
-        if (name == "xrightarrow" || name == "xleftarrow" || name == "xleftrightarrow" || name == "xRightarrow"
-            || name == "xLeftarrow" || name == "xLeftrightarrow" || name == "xmapsto" || name == "xlongequal"
-            || name == "xhookrightarrow" || name == "xhookleftarrow") {
+        if (name == "xrightarrow" || name == "xleftarrow" || name == "xleftrightarrow" || name == "xRightarrow" ||
+            name == "xLeftarrow" || name == "xLeftrightarrow" || name == "xmapsto" || name == "xlongequal" ||
+            name == "xhookrightarrow" || name == "xhookleftarrow" || name == "xrightleftharpoons" ||
+            name == "xleftrightharpoons") {
             node.kind = K::arrowLabel;
             node.type = MathAtomType::rel;
-            static const std::array<std::pair<const char*, char32_t>, 10> arrows{{{"xrightarrow", 0x2192},
-                {"xleftarrow", 0x2190}, {"xleftrightarrow", 0x2194}, {"xRightarrow", 0x21D2},
-                {"xLeftarrow", 0x21D0}, {"xLeftrightarrow", 0x21D4}, {"xmapsto", 0x21A6}, {"xlongequal", '='},
-                {"xhookrightarrow", 0x21AA}, {"xhookleftarrow", 0x21A9}}};
+            static const std::array<std::pair<const char*, char32_t>, 12> arrows{{{"xrightarrow", 0x2192},
+                                                                                  {"xrightleftharpoons", 0x21CC},
+                                                                                  {"xleftrightharpoons", 0x21CB},
+                                                                                  {"xleftarrow", 0x2190},
+                                                                                  {"xleftrightarrow", 0x2194},
+                                                                                  {"xRightarrow", 0x21D2},
+                                                                                  {"xLeftarrow", 0x21D0},
+                                                                                  {"xLeftrightarrow", 0x21D4},
+                                                                                  {"xmapsto", 0x21A6},
+                                                                                  {"xlongequal", '='},
+                                                                                  {"xhookrightarrow", 0x21AA},
+                                                                                  {"xhookleftarrow", 0x21A9}}};
             for (const auto& [n, cp] : arrows)
                 if (name == n)
                     node.codePoint = cp;
@@ -1066,28 +1181,47 @@ private:
             return true;
         }
         // Text and fonts.
-        static const std::array<std::pair<const char*, MathAlphabet>, 11> textFonts{{
-            {"text", MathAlphabet::roman}, {"textrm", MathAlphabet::roman}, {"textup", MathAlphabet::roman},
-            {"textnormal", MathAlphabet::roman}, {"textmd", MathAlphabet::roman}, {"textbf", MathAlphabet::bold},
-            {"textit", MathAlphabet::italic}, {"emph", MathAlphabet::italic}, {"textsf", MathAlphabet::sansSerif},
-            {"texttt", MathAlphabet::monospace}, {"mbox", MathAlphabet::roman}}};
+        static const std::array<std::pair<const char*, MathAlphabet>, 11> textFonts{
+            {{"text", MathAlphabet::roman},
+             {"textrm", MathAlphabet::roman},
+             {"textup", MathAlphabet::roman},
+             {"textnormal", MathAlphabet::roman},
+             {"textmd", MathAlphabet::roman},
+             {"textbf", MathAlphabet::bold},
+             {"textit", MathAlphabet::italic},
+             {"emph", MathAlphabet::italic},
+             {"textsf", MathAlphabet::sansSerif},
+             {"texttt", MathAlphabet::monospace},
+             {"mbox", MathAlphabet::roman}}};
         for (const auto& [n, alphabet] : textFonts)
             if (name == n)
                 return node = textRun(alphabet), true;
-        static const std::array<std::pair<const char*, MathAlphabet>, 15> mathFonts{{
-            {"mathrm", MathAlphabet::roman}, {"mathbf", MathAlphabet::bold}, {"mathit", MathAlphabet::italic},
-            {"mathcal", MathAlphabet::calligraphic}, {"mathbb", MathAlphabet::blackboard},
-            {"mathfrak", MathAlphabet::fraktur}, {"mathsf", MathAlphabet::sansSerif},
-            {"mathtt", MathAlphabet::monospace}, {"mathnormal", MathAlphabet::normal},
-            {"boldsymbol", MathAlphabet::boldSymbol}, {"bm", MathAlphabet::boldSymbol},
-            {"bold", MathAlphabet::bold}, {"Bbb", MathAlphabet::blackboard}, {"frak", MathAlphabet::fraktur},
-            {"mathscr", MathAlphabet::calligraphic}}};
+        static const std::array<std::pair<const char*, MathAlphabet>, 15> mathFonts{
+            {{"mathrm", MathAlphabet::roman},
+             {"mathbf", MathAlphabet::bold},
+             {"mathit", MathAlphabet::italic},
+             {"mathcal", MathAlphabet::calligraphic},
+             {"mathbb", MathAlphabet::blackboard},
+             {"mathfrak", MathAlphabet::fraktur},
+             {"mathsf", MathAlphabet::sansSerif},
+             {"mathtt", MathAlphabet::monospace},
+             {"mathnormal", MathAlphabet::normal},
+             {"boldsymbol", MathAlphabet::boldSymbol},
+             {"bm", MathAlphabet::boldSymbol},
+             {"bold", MathAlphabet::bold},
+             {"Bbb", MathAlphabet::blackboard},
+             {"frak", MathAlphabet::fraktur},
+             {"mathscr", MathAlphabet::calligraphic}}};
         for (const auto& [n, alphabet] : mathFonts)
             if (name == n)
                 return node = groupOf(parseArgumentIn(alphabet)), true;
         static const std::array<std::pair<const char*, MathAlphabet>, 6> fontSwitches{
-            {{"rm", MathAlphabet::roman}, {"bf", MathAlphabet::bold}, {"it", MathAlphabet::italic},
-             {"sf", MathAlphabet::sansSerif}, {"tt", MathAlphabet::monospace}, {"cal", MathAlphabet::calligraphic}}};
+            {{"rm", MathAlphabet::roman},
+             {"bf", MathAlphabet::bold},
+             {"it", MathAlphabet::italic},
+             {"sf", MathAlphabet::sansSerif},
+             {"tt", MathAlphabet::monospace},
+             {"cal", MathAlphabet::calligraphic}}};
         for (const auto& [n, alphabet] : fontSwitches)
             if (name == n)
                 return m_alphabet = alphabet, false;
@@ -1120,10 +1254,14 @@ private:
             node = groupOf(std::move(body));
             return true;
         }
-        static const std::array<std::pair<const char*, MathAtomType>, 8> classes{
-            {{"mathord", MathAtomType::ord}, {"mathop", MathAtomType::op}, {"mathbin", MathAtomType::bin},
-             {"mathrel", MathAtomType::rel}, {"mathopen", MathAtomType::open}, {"mathclose", MathAtomType::close},
-             {"mathpunct", MathAtomType::punct}, {"mathinner", MathAtomType::inner}}};
+        static const std::array<std::pair<const char*, MathAtomType>, 8> classes{{{"mathord", MathAtomType::ord},
+                                                                                  {"mathop", MathAtomType::op},
+                                                                                  {"mathbin", MathAtomType::bin},
+                                                                                  {"mathrel", MathAtomType::rel},
+                                                                                  {"mathopen", MathAtomType::open},
+                                                                                  {"mathclose", MathAtomType::close},
+                                                                                  {"mathpunct", MathAtomType::punct},
+                                                                                  {"mathinner", MathAtomType::inner}}};
         for (const auto& [n, type] : classes)
             if (name == n)
                 return node = groupOf(parseArgument(), type), true;
@@ -1183,11 +1321,23 @@ private:
             return true;
         }
         // Spaces.
-        static const std::array<std::pair<const char*, double>, 17> spaces{{
-            {",", 3 * mu}, {":", 4 * mu}, {">", 4 * mu}, {";", 5 * mu}, {"!", -3 * mu}, {"quad", 1.0},
-            {"qquad", 2.0}, {"thinspace", 3 * mu}, {"medspace", 4 * mu}, {"thickspace", 5 * mu},
-            {"negthinspace", -3 * mu}, {"negmedspace", -4 * mu}, {"negthickspace", -5 * mu}, {"enspace", 0.5},
-            {" ", 0.333}, {"space", 0.333}, {"nobreakspace", 0.333}}};
+        static const std::array<std::pair<const char*, double>, 17> spaces{{{",", 3 * mu},
+                                                                            {":", 4 * mu},
+                                                                            {">", 4 * mu},
+                                                                            {";", 5 * mu},
+                                                                            {"!", -3 * mu},
+                                                                            {"quad", 1.0},
+                                                                            {"qquad", 2.0},
+                                                                            {"thinspace", 3 * mu},
+                                                                            {"medspace", 4 * mu},
+                                                                            {"thickspace", 5 * mu},
+                                                                            {"negthinspace", -3 * mu},
+                                                                            {"negmedspace", -4 * mu},
+                                                                            {"negthickspace", -5 * mu},
+                                                                            {"enspace", 0.5},
+                                                                            {" ", 0.333},
+                                                                            {"space", 0.333},
+                                                                            {"nobreakspace", 0.333}}};
         for (const auto& [n, em] : spaces)
             if (name == n)
                 return node = space(em), true;
@@ -1211,8 +1361,8 @@ private:
             fail(MathErrorKind::unknownCommand);
         using C = MathSymbols::SymbolClass;
         if (entry->symbolClass == C::accent) {
-            bool stretchy = entry->codePoint == 0x23DE || entry->codePoint == 0x23DF || entry->codePoint == 0x2190
-                            || entry->codePoint == 0x2192 || entry->codePoint == 0x2194;
+            bool stretchy = entry->codePoint == 0x23DE || entry->codePoint == 0x23DF || entry->codePoint == 0x2190 ||
+                            entry->codePoint == 0x2192 || entry->codePoint == 0x2194;
             if (stretchy) {
                 node.kind = K::overUnder;
                 node.codePoint = entry->codePoint;
@@ -1247,8 +1397,7 @@ private:
 
 namespace MathParser {
 
-MathParseResult parse(const QString& source)
-{
+MathParseResult parse(const QString& source) {
     try {
         Parser parser(source);
         return {parser.parseFormula(), std::nullopt};

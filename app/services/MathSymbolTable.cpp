@@ -4,8 +4,7 @@
 
 namespace MathSymbols {
 
-const std::vector<Entry>& entries()
-{
+const std::vector<Entry>& entries() {
     static const std::vector<Entry> table = {
         {" ", SymbolClass::space, 0x00A0},
         {"#", SymbolClass::ord, 0x0023},

@@ -5,8 +5,7 @@
 
 namespace MathSymbols {
 
-const Entry* find(std::string_view name)
-{
+const Entry* find(std::string_view name) {
     const auto& table = entries();
     auto it = std::lower_bound(table.begin(), table.end(), name,
                                [](const Entry& e, std::string_view n) { return std::string_view(e.name) < n; });
@@ -15,8 +14,7 @@ const Entry* find(std::string_view name)
     return &*it;
 }
 
-const Entry* findCodePoint(char32_t codePoint)
-{
+const Entry* findCodePoint(char32_t codePoint) {
     static const std::unordered_map<char32_t, const Entry*> byCodePoint = [] {
         std::unordered_map<char32_t, const Entry*> map;
         for (const Entry& e : entries()) {

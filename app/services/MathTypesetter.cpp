@@ -9,19 +9,13 @@ constexpr double inset = 4;
 
 class NativeMathLayout final : public MathLayout {
 public:
-    NativeMathLayout(MathLayoutEngine::Formula formula, QRgb color)
-        : m_formula(std::move(formula))
-        , m_color(color)
-    {
-    }
+    NativeMathLayout(MathLayoutEngine::Formula formula, QRgb color) : m_formula(std::move(formula)), m_color(color) {}
 
-    QSizeF size() const override
-    {
+    QSizeF size() const override {
         return {m_formula.width + 2 * inset, m_formula.height + m_formula.depth + 2 * inset};
     }
 
-    void draw(QPainter& painter) const override
-    {
+    void draw(QPainter& painter) const override {
         MathLayoutEngine::draw(m_formula, painter, inset, inset + m_formula.height, m_color);
     }
 
@@ -34,8 +28,7 @@ class NativeMathTypesetter final : public MathTypesetter {
 public:
     MathParseResult parse(const QString& source) const override { return MathParser::parse(source); }
 
-    std::unique_ptr<MathLayout> layout(const QString& source, double fontSize, const QColor& color) const override
-    {
+    std::unique_ptr<MathLayout> layout(const QString& source, double fontSize, const QColor& color) const override {
         MathParseResult parsed = MathParser::parse(source);
         if (!parsed.list)
             return nullptr;
@@ -48,8 +41,7 @@ public:
 
 } // namespace
 
-MathTypesetter& defaultMathTypesetter()
-{
+MathTypesetter& defaultMathTypesetter() {
     static NativeMathTypesetter typesetter;
     return typesetter;
 }

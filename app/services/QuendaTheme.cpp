@@ -4,8 +4,7 @@
 
 namespace QuendaTheme {
 
-QColor colorFromHex(const QString& text)
-{
+QColor colorFromHex(const QString& text) {
     QString digits = text;
     digits.remove(QLatin1Char('#'));
     // An unsigned 32-bit number in base 16 with an optional sign; "-0" is zero, any other negative fails.
@@ -38,30 +37,50 @@ QColor colorFromHex(const QString& text)
     return QColor::fromRgb(int((value >> 16) & 0xFF), int((value >> 8) & 0xFF), int(value & 0xFF));
 }
 
-Scheme scheme(const QPalette& palette)
-{
+Scheme scheme(const QPalette& palette) {
     return palette.color(QPalette::Window).lightness() < 128 ? Scheme::dark : Scheme::light;
 }
 
 namespace {
 
-QColor pick(Scheme scheme, const char* light, const char* dark)
-{
+QColor pick(Scheme scheme, const char* light, const char* dark) {
     return colorFromHex(QString::fromLatin1(scheme == Scheme::dark ? dark : light));
 }
 
 } // namespace
 
-QColor accent(Scheme s) { return pick(s, "4F5FE7", "A6AFFF"); }
-QColor onAccent(Scheme s) { return pick(s, "FFFFFF", "171A22"); }
-QColor background(Scheme s) { return pick(s, "F6F5F1", "171A22"); }
-QColor surface(Scheme s) { return pick(s, "FFFFFF", "222630"); }
-QColor sidebar(Scheme s) { return pick(s, "EFEEEA", "1D2029"); }
-QColor ink(Scheme s) { return pick(s, "22262E", "F6F5F1"); }
-QColor muted(Scheme s) { return pick(s, "696E79", "AFB4C2"); }
-QColor line(Scheme s) { return pick(s, "E5E4E0", "363B49"); }
-QColor soft(Scheme s) { return pick(s, "E9EBFF", "292E48"); }
-QColor green(Scheme s) { return pick(s, "245D50", "85CBB6"); }
-QColor systemRed(Scheme s) { return pick(s, "FF3B30", "FF453A"); }
+QColor accent(Scheme s) {
+    return pick(s, "4F5FE7", "A6AFFF");
+}
+QColor onAccent(Scheme s) {
+    return pick(s, "FFFFFF", "171A22");
+}
+QColor background(Scheme s) {
+    return pick(s, "F6F5F1", "171A22");
+}
+QColor surface(Scheme s) {
+    return pick(s, "FFFFFF", "222630");
+}
+QColor sidebar(Scheme s) {
+    return pick(s, "EFEEEA", "1D2029");
+}
+QColor ink(Scheme s) {
+    return pick(s, "22262E", "F6F5F1");
+}
+QColor muted(Scheme s) {
+    return pick(s, "696E79", "AFB4C2");
+}
+QColor line(Scheme s) {
+    return pick(s, "E5E4E0", "363B49");
+}
+QColor soft(Scheme s) {
+    return pick(s, "E9EBFF", "292E48");
+}
+QColor green(Scheme s) {
+    return pick(s, "245D50", "85CBB6");
+}
+QColor systemRed(Scheme s) {
+    return pick(s, "FF3B30", "FF453A");
+}
 
 } // namespace QuendaTheme

@@ -3,11 +3,16 @@
 // Renders every source of CORPUS (one per line, optionally behind a label and a tab) at font size 24 and
 // maximum width 410 into one contact-sheet PNG, and prints one line per source: its line number, then
 // "OK <width>x<height>" (the picture's size in points) or "ERR <message>".
+//
+// formula-sheet --preview OUT.png SOURCE...
+//
+// Renders the formula preview of each SOURCE in the light and the dark scheme, one row per source.
 
 #include "app/services/FormulaRenderer.h"
+#include "app/services/MathFormulaView.h"
 
+#include <QApplication>
 #include <QFile>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QTextStream>
@@ -16,11 +21,48 @@
 #include <cstdio>
 #include <vector>
 
-int main(int argc, char** argv)
-{
+namespace {
+
+int renderPreviews(const char* out, int count, char** sources) {
+    const int width = 480, gap = 12;
+    std::vector<QImage> tiles;
+    int height = gap;
+    for (int i = 0; i < count; ++i) {
+        for (auto scheme : {QuendaTheme::Scheme::light, QuendaTheme::Scheme::dark}) {
+            MathFormulaView view;
+            view.setColorScheme(scheme);
+            view.setLatex(QString::fromUtf8(sources[i]));
+            view.resize(width, view.heightForWidth(width));
+            QImage tile(view.size() * 2, QImage::Format_ARGB32_Premultiplied);
+            tile.setDevicePixelRatio(2);
+            tile.fill(QuendaTheme::background(scheme));
+            view.render(&tile, QPoint(), QRegion(), QWidget::DrawChildren);
+            tiles.push_back(tile);
+        }
+        height += int(tiles.back().deviceIndependentSize().height()) + gap;
+    }
+    QImage sheet(2 * (2 * width + 3 * gap), 2 * height, QImage::Format_ARGB32_Premultiplied);
+    sheet.setDevicePixelRatio(2);
+    sheet.fill(Qt::gray);
+    QPainter painter(&sheet);
+    int y = gap;
+    for (size_t i = 0; i + 1 < tiles.size(); i += 2) {
+        painter.drawImage(QPointF(gap, y), tiles[i]);
+        painter.drawImage(QPointF(2 * gap + width, y), tiles[i + 1]);
+        y += int(tiles[i].deviceIndependentSize().height()) + gap;
+    }
+    painter.end();
+    return sheet.save(QString::fromLocal8Bit(out)) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
+    if (argc >= 3 && QByteArray(argv[1]) == "--preview")
+        return renderPreviews(argv[2], argc - 3, argv + 3);
     if (argc != 3) {
         std::fprintf(stderr, "usage: formula-sheet CORPUS OUT.png\n");
         return 2;
@@ -73,8 +115,8 @@ int main(int argc, char** argv)
     const int cellWidth = 440, labelHeight = 18, padding = 8, columns = 2;
     std::vector<int> heights;
     for (const Row& row : rows)
-        heights.push_back(labelHeight + padding
-                          + (row.picture ? int(std::ceil(row.picture->deviceIndependentSize().height())) : 20));
+        heights.push_back(labelHeight + padding +
+                          (row.picture ? int(std::ceil(row.picture->deviceIndependentSize().height())) : 20));
     int totalHeight = padding;
     std::vector<int> rowTops;
     for (size_t i = 0; i < rows.size(); i += columns) {
