@@ -36,23 +36,37 @@ LibrarySnapshot generateHeavyLibrary() {
     const Instant start = Instant::fromUnixSeconds(1'672'617'600);
     LibrarySnapshot library{.libraryID = newID()};
     for (int d = 0; d < 24; ++d)
-        library.decks.append(Deck{newID(), QStringLiteral("Mazzo %1").arg(d), {}, QStringLiteral("book"),
-                                  QStringLiteral("4F5FE7"), start, start});
+        library.decks.append(Deck{newID(),
+                                  QStringLiteral("Mazzo %1").arg(d),
+                                  {},
+                                  QStringLiteral("book"),
+                                  QStringLiteral("4F5FE7"),
+                                  start,
+                                  start});
     for (int n = 0; n < 20'000; ++n) {
         const Instant written = start.addingSeconds(n * 3600.0);
-        const Note note{newID(), library.decks[n % 24].id, NoteKind::reversed,
+        const Note note{newID(),
+                        library.decks[n % 24].id,
+                        NoteKind::reversed,
                         QStringLiteral("Domanda numero %1 con un po’ di testo").arg(n),
-                        QStringLiteral("Risposta numero %1").arg(n), {}, std::nullopt, std::nullopt, std::nullopt,
-                        written, written};
+                        QStringLiteral("Risposta numero %1").arg(n),
+                        {},
+                        std::nullopt,
+                        std::nullopt,
+                        std::nullopt,
+                        written,
+                        written};
         library.notes.append(note);
         for (std::int64_t ordinal : {0, 1})
-            library.cards.append(Flashcard{newID(), note.id, note.deckID, ordinal, MemoryState::newCard(written), false});
+            library.cards.append(
+                Flashcard{newID(), note.id, note.deckID, ordinal, MemoryState::newCard(written), false});
     }
     for (int r = 0; r < 1'000'000; ++r) {
         Flashcard& card = library.cards[qsizetype(random() % 40'000)];
         const Instant at = card.memory.due.addingSeconds(60);
-        const MemoryState after{at.addingSeconds(86400.0 * 3), 3.5, 5.2, 1, 3, 0, card.memory.reps + 1,
-                                card.memory.lapses, MemoryStage::review, at};
+        const MemoryState after{
+            at.addingSeconds(86400.0 * 3), 3.5, 5.2, 1, 3, 0, card.memory.reps + 1, card.memory.lapses,
+            MemoryStage::review,           at};
         library.reviews.append(ReviewEvent{newID(), card.id, at, ReviewRating::good, card.memory, after,
                                            QStringLiteral("fsrs-6-default-v1"), 0.9, std::nullopt});
         card.memory = after;
@@ -106,10 +120,18 @@ void BM_RecordReview(benchmark::State& state) {
         state.PauseTiming();
         Flashcard& card = cards[qsizetype(random() % std::uint32_t(cards.size()))];
         const Instant at = card.memory.due.addingSeconds(120);
-        const MemoryState after{at.addingSeconds(86400.0 * 4), 4.25, 5.5, 1, 4, 0, card.memory.reps + 1,
-                                card.memory.lapses, MemoryStage::review, at};
-        const ReviewEvent event{Uuid::createRandom(), card.id, at, ReviewRating::good, card.memory, after,
-                                QStringLiteral("fsrs-6-default-v1"), 0.9, std::nullopt};
+        const MemoryState after{
+            at.addingSeconds(86400.0 * 4), 4.25, 5.5, 1, 4, 0, card.memory.reps + 1, card.memory.lapses,
+            MemoryStage::review,           at};
+        const ReviewEvent event{Uuid::createRandom(),
+                                card.id,
+                                at,
+                                ReviewRating::good,
+                                card.memory,
+                                after,
+                                QStringLiteral("fsrs-6-default-v1"),
+                                0.9,
+                                std::nullopt};
         state.ResumeTiming();
         repository.recordReview(event).waitForFinished();
         card.memory = after;

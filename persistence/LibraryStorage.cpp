@@ -6,14 +6,14 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
-#include <cstdint>
-#include <string>
 
 namespace LibraryStorage {
 
@@ -58,8 +58,7 @@ RecordJsonDecoder& decoder() {
     return instance;
 }
 
-template <typename T>
-T decoded(QByteArrayView json) {
+template <typename T> T decoded(QByteArrayView json) {
     return decoder().decode<T>(json, JsonForm::database);
 }
 
@@ -75,8 +74,7 @@ void adviseHugePages(void* data, qsizetype bytes) {
         madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE); // only advice: failure is harmless
 }
 
-template <typename T>
-SQLiteValue payload(const T& record) {
+template <typename T> SQLiteValue payload(const T& record) {
     return SQLiteValue::blob(RecordJson::encode(record, JsonForm::database));
 }
 
@@ -96,8 +94,7 @@ SQLiteMigration libraryMigration() {
             }};
 }
 
-template <typename T>
-T metadata(const char* key, SQLiteConnection& db) {
+template <typename T> T metadata(const char* key, SQLiteConnection& db) {
     SQLiteStatement statement = db.prepare("SELECT value FROM metadata WHERE key = ?");
     statement.bind({key});
     if (!statement.step())
@@ -105,8 +102,7 @@ T metadata(const char* key, SQLiteConnection& db) {
     return decoded<T>(statement.blob(0));
 }
 
-template <typename T>
-void setMetadata(const T& value, const char* key, SQLiteConnection& db) {
+template <typename T> void setMetadata(const T& value, const char* key, SQLiteConnection& db) {
     db.execute("INSERT INTO metadata (key, value) VALUES (?, ?) ON CONFLICT(key) DO UPDATE SET value = excluded.value",
                {key, SQLiteValue::blob(RecordJson::encode(value, JsonForm::database))});
 }
@@ -137,7 +133,8 @@ qsizetype decodeInParallel(SQLiteStatement& statement, T* destination, qsizetype
         for (size_t i = 0; i < batch.ends.size(); ++i) {
             const qsizetype row = batch.firstRow + qsizetype(i);
             try {
-                destination[row] = decoded<T>(QByteArrayView(batch.bytes.data() + start, qsizetype(batch.ends[i] - start)));
+                destination[row] =
+                    decoded<T>(QByteArrayView(batch.bytes.data() + start, qsizetype(batch.ends[i] - start)));
             } catch (...) {
                 std::lock_guard lock(mutex);
                 if (row < errorRow) {
@@ -224,8 +221,7 @@ qsizetype decodeInParallel(SQLiteStatement& statement, T* destination, qsizetype
     return rows;
 }
 
-template <typename T>
-QList<T> all(const char* table, const char* order, SQLiteConnection& db) {
+template <typename T> QList<T> all(const char* table, const char* order, SQLiteConnection& db) {
     QList<T> records;
     // Growing a list of a million records by doubling copies each of them several times; the largest
     // rowid (found in the table's b-tree without a scan) bounds the row count well enough to reserve.
@@ -297,8 +293,8 @@ void save(const Flashcard& card, SQLiteConnection& db) {
                "ON CONFLICT(id) DO UPDATE SET noteID = excluded.noteID, deckID = excluded.deckID,\n"
                "ordinal = excluded.ordinal, due = excluded.due, stage = excluded.stage,\n"
                "isSuspended = excluded.isSuspended, payload = excluded.payload",
-               {idValue(card.id), idValue(card.noteID), idValue(card.deckID), card.ordinal,
-                dateValue(card.memory.due), std::int64_t(card.memory.stage), card.isSuspended, payload(card)});
+               {idValue(card.id), idValue(card.noteID), idValue(card.deckID), card.ordinal, dateValue(card.memory.due),
+                std::int64_t(card.memory.stage), card.isSuspended, payload(card)});
 }
 
 void insert(const ReviewEvent& review, SQLiteConnection& db) {

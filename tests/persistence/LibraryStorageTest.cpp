@@ -14,8 +14,7 @@ using namespace Fixtures;
 
 namespace {
 
-template <typename T>
-T await(QFuture<T> future) {
+template <typename T> T await(QFuture<T> future) {
     if constexpr (std::is_void_v<T>)
         future.waitForFinished();
     else
@@ -251,8 +250,7 @@ TEST(LibraryStorageTest, LargeTablesLoadInOrderWithMoreRowsThanTheLargestRowID) 
     expected += library.decks.mid(0, 3);
     EXPECT_EQ(await(repository.load()).decks, expected);
 
-    await(repository.database().write([](SQLiteConnection& db) {
-        db.execute("UPDATE decks SET payload = x'7B' WHERE rowid IN (40000, 50000)");
-    }));
+    await(repository.database().write(
+        [](SQLiteConnection& db) { db.execute("UPDATE decks SET payload = x'7B' WHERE rowid IN (40000, 50000)"); }));
     EXPECT_THROW(await(repository.load()), JsonError);
 }
