@@ -39,5 +39,12 @@ fuzz: fuzz-build
 fuzz-smoke: fuzz-build
 	@bash fuzz/run.sh $(FUZZ_BUILD) 60 $(FUZZ_TARGETS)
 
+# Every benchmark, one after the other (they are heavy: run them on a quiet machine).
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b --benchmark_repetitions=3 --benchmark_report_aggregates_only=true; done
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -161,8 +161,36 @@ LibraryRepository& AppModel::repository() const {
 }
 
 Task<void> AppModel::reload() {
+    m_snapshotIsCurrent = false;
     LibrarySnapshot loaded = co_await on(this, repository().load());
     setLibrary(std::move(loaded));
+    m_snapshotIsCurrent = true;
+    setCurrentDate(m_clock.now());
+}
+
+void AppModel::applyRecordedReview(const ReviewEvent& event) {
+    for (Flashcard& card : m_library.cards)
+        if (card.id == event.cardID) {
+            card.memory = event.after;
+            break;
+        }
+    m_library.reviews.append(event); // the store lists reviews in insertion order
+    emit libraryChanged();
+    setCurrentDate(m_clock.now());
+}
+
+void AppModel::applyUndoneReview(const ReviewEvent& undone) {
+    for (Flashcard& card : m_library.cards)
+        if (card.id == undone.cardID) {
+            card.memory = undone.before;
+            break;
+        }
+    for (qsizetype i = m_library.reviews.size() - 1; i >= 0; --i)
+        if (m_library.reviews[i].id == undone.id) {
+            m_library.reviews[i] = undone;
+            break;
+        }
+    emit libraryChanged();
     setCurrentDate(m_clock.now());
 }
 
@@ -263,7 +291,10 @@ Task<void> AppModel::reviewSteps(Flashcard card, ReviewRating rating) {
     const ReviewEvent event =
         StudyScheduler(m_library.preferences.desiredRetention).review(card, rating, m_clock.now());
     co_await on(this, repository().recordReview(event));
-    co_await on(this, reload());
+    if (m_snapshotIsCurrent)
+        applyRecordedReview(event);
+    else
+        co_await on(this, reload());
     scheduleBackup();
 }
 
@@ -275,11 +306,18 @@ QFuture<std::optional<ReviewEvent>> AppModel::undoReview() {
 
 Task<void> AppModel::undoReviewSteps(std::shared_ptr<std::optional<ReviewEvent>> undone) {
     *undone = co_await on(this, repository().undoLastReview(m_clock.now()));
-    try {
-        co_await on(this, reload());
-    } catch (...) {
-        undone->reset(); // the result counts only when the whole action succeeded
-        throw;
+    if (m_snapshotIsCurrent) {
+        if (*undone)
+            applyUndoneReview(**undone);
+        else
+            setCurrentDate(m_clock.now());
+    } else {
+        try {
+            co_await on(this, reload());
+        } catch (...) {
+            undone->reset(); // the result counts only when the whole action succeeded
+            throw;
+        }
     }
     scheduleBackup();
 }

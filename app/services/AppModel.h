@@ -175,6 +175,11 @@ private:
     Task<void> exportPackageSteps(LibrarySnapshot snapshot, PackageKind kind, QUrl location);
     Task<void> exportCSVSteps(QList<Note> notes, QUrl location);
     Task<void> reload();
+    // Bring the snapshot up to date after a review was recorded or undone, without a full reload:
+    // the store changed exactly one card and one review, so applying the same change in memory gives
+    // the snapshot a full load would (tests compare the two).
+    void applyRecordedReview(const ReviewEvent& event);
+    void applyUndoneReview(const ReviewEvent& undone);
     LibraryRepository& repository() const;
     void scheduleBackup();
     void cancelPendingBackup();
@@ -217,6 +222,9 @@ private:
     ClockTimer m_toastTimer;
     ClockTimer m_clockTimer;
     bool m_isStarting = false;
+    // False when a write may have succeeded without the reload that should have followed it; then the
+    // next review reloads in full instead of patching a stale snapshot.
+    bool m_snapshotIsCurrent = false;
     FileDialogs* m_fileDialogs = nullptr;
 };
 

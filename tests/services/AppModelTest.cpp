@@ -1,6 +1,7 @@
 #include "app/services/AppModel.h"
 #include "app/services/BackupService.h"
 #include "core/CardFactory.h"
+#include "persistence/SQLiteLibraryRepository.h"
 #include "support/QtPrinters.h"
 #include "support/TestApplication.h"
 #include "support/TestClock.h"
@@ -245,4 +246,24 @@ TEST_F(AppModelTest, ClockRefreshesTheDateEveryTenSeconds) {
     EXPECT_EQ(model->currentDate(), clock.now().addingSeconds(-25));
     // The first tick found the date that start-up had just set: observers hear only real changes.
     EXPECT_EQ(changes.size(), 2);
+}
+
+TEST_F(AppModelTest, SnapshotAfterReviewsAndUndosEqualsAFullLoad) {
+    start();
+    ASSERT_TRUE(act(model->addExampleDeck()));
+    const ReviewRating ratings[] = {ReviewRating::good, ReviewRating::again, ReviewRating::easy, ReviewRating::hard};
+    for (int i = 0; i < 12; ++i) {
+        const QList<Flashcard> queue = model->queue();
+        ASSERT_FALSE(queue.isEmpty());
+        ASSERT_TRUE(act(model->review(queue.first(), ratings[i % 4])));
+        if (i % 5 == 4) {
+            ASSERT_TRUE(waitFor(model->undoReview()).result().has_value());
+        }
+        clock.advance(700); // past the learning steps, so cards come back
+        model->setCurrentDate(clock.now());
+    }
+    SQLiteLibraryRepository second(root.filePath(QStringLiteral("library.sqlite")));
+    const LibrarySnapshot loaded = second.load().result();
+    EXPECT_EQ(loaded.reviews.size(), 12);
+    EXPECT_TRUE(model->library() == loaded);
 }
