@@ -11,13 +11,21 @@ namespace {
 
 constexpr int kReviewCount = 100'000;
 
-Instant at(double seconds) { return Instant::fromReferenceSeconds(seconds); }
+Instant at(double seconds) {
+    return Instant::fromReferenceSeconds(seconds);
+}
 
 MemoryState memory(std::mt19937_64& random, Instant due) {
     std::uniform_real_distribution<double> unit(0, 1);
-    return MemoryState{.due = due, .stability = 100 * unit(random), .difficulty = 1 + 9 * unit(random),
-                       .elapsedDays = 30 * unit(random), .scheduledDays = 60 * unit(random), .learningSteps = 1,
-                       .reps = 12, .lapses = 2, .stage = MemoryStage::review,
+    return MemoryState{.due = due,
+                       .stability = 100 * unit(random),
+                       .difficulty = 1 + 9 * unit(random),
+                       .elapsedDays = 30 * unit(random),
+                       .scheduledDays = 60 * unit(random),
+                       .learningSteps = 1,
+                       .reps = 12,
+                       .lapses = 2,
+                       .stage = MemoryStage::review,
                        .lastReview = due.addingSeconds(-86400 * unit(random))};
 }
 
@@ -27,10 +35,14 @@ std::vector<ReviewEvent> reviews(int count) {
     events.reserve(count);
     for (int i = 0; i < count; ++i) {
         const Instant when = at(7e8 + 97.3 * i);
-        events.push_back(ReviewEvent{.id = Uuid::createRandom(), .cardID = Uuid::createRandom(), .reviewedAt = when,
-                                     .rating = ReviewRating(1 + i % 4), .before = memory(random, when),
+        events.push_back(ReviewEvent{.id = Uuid::createRandom(),
+                                     .cardID = Uuid::createRandom(),
+                                     .reviewedAt = when,
+                                     .rating = ReviewRating(1 + i % 4),
+                                     .before = memory(random, when),
                                      .after = memory(random, when.addingSeconds(86400)),
-                                     .algorithm = QStringLiteral("fsrs-6-default-v1"), .retention = 0.9,
+                                     .algorithm = QStringLiteral("fsrs-6-default-v1"),
+                                     .retention = 0.9,
                                      .undoneAt = i % 50 ? std::nullopt : std::optional(when.addingSeconds(3))});
     }
     return events;
@@ -42,27 +54,36 @@ LibrarySnapshot largeLibrary() {
     std::mt19937_64 random(2);
     LibrarySnapshot snapshot{.libraryID = Uuid::createRandom()};
     for (int d = 0; d < 20; ++d)
-        snapshot.decks.append(Deck{.id = Uuid::createRandom(), .name = QStringLiteral("Mazzo %1").arg(d),
+        snapshot.decks.append(Deck{.id = Uuid::createRandom(),
+                                   .name = QStringLiteral("Mazzo %1").arg(d),
                                    .subtitle = QStringLiteral("Lessico e grammatica"),
-                                   .symbol = QStringLiteral("book.closed"), .colorHex = QStringLiteral("4F5FE7"),
-                                   .createdAt = at(6e8 + d), .updatedAt = at(7e8 + d)});
+                                   .symbol = QStringLiteral("book.closed"),
+                                   .colorHex = QStringLiteral("4F5FE7"),
+                                   .createdAt = at(6e8 + d),
+                                   .updatedAt = at(7e8 + d)});
     for (int n = 0; n < 10'000; ++n) {
-        Note note{.id = Uuid::createRandom(), .deckID = snapshot.decks[n % 20].id, .kind = NoteKind::reversed,
+        Note note{.id = Uuid::createRandom(),
+                  .deckID = snapshot.decks[n % 20].id,
+                  .kind = NoteKind::reversed,
                   .front = QStringLiteral("Qual è il significato della parola numero %1 nel testo?").arg(n),
                   .back = QStringLiteral("È la risposta %1, con un’altra riga\ndi spiegazione.").arg(n),
                   .tags = {QStringLiteral("lessico"), QStringLiteral("capitolo-%1").arg(n % 30)},
-                  .createdAt = at(6e8 + 13.7 * n), .updatedAt = at(7e8 + 13.7 * n)};
+                  .createdAt = at(6e8 + 13.7 * n),
+                  .updatedAt = at(7e8 + 13.7 * n)};
         if (n % 10 == 0) {
-            RichTextDocument document{{RichTextRun{.text = QStringLiteral("Titolo "), .bold = true,
-                                                   .style = RichTextStyle::heading},
-                                       RichTextRun{.text = note.front.mid(7), .italic = true}}};
+            RichTextDocument document{
+                {RichTextRun{.text = QStringLiteral("Titolo "), .bold = true, .style = RichTextStyle::heading},
+                 RichTextRun{.text = note.front.mid(7), .italic = true}}};
             note.front = document.sourceText();
             note.frontDocument = document;
         }
         snapshot.notes.append(note);
         for (int ordinal = 0; ordinal < 2; ++ordinal)
-            snapshot.cards.append(Flashcard{.id = Uuid::createRandom(), .noteID = note.id, .deckID = note.deckID,
-                                            .ordinal = ordinal, .memory = memory(random, at(7.5e8 + n))});
+            snapshot.cards.append(Flashcard{.id = Uuid::createRandom(),
+                                            .noteID = note.id,
+                                            .deckID = note.deckID,
+                                            .ordinal = ordinal,
+                                            .memory = memory(random, at(7.5e8 + n))});
     }
     const std::vector<ReviewEvent> events = reviews(15'000);
     snapshot.reviews = QList<ReviewEvent>(events.begin(), events.end());
@@ -82,7 +103,8 @@ void BM_ReviewPayloadsEncodeReusedWriter(benchmark::State& state) {
             benchmark::DoNotOptimize(writer.data().constData());
         }
     }
-    state.counters["payloads/s"] = benchmark::Counter(double(kReviewCount), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["payloads/s"] =
+        benchmark::Counter(double(kReviewCount), benchmark::Counter::kIsIterationInvariantRate);
     state.counters["bytes/payload"] = double(bytes) / kReviewCount;
 }
 BENCHMARK(BM_ReviewPayloadsEncodeReusedWriter)->Unit(benchmark::kMillisecond);
@@ -92,7 +114,8 @@ void BM_ReviewPayloadsEncode(benchmark::State& state) {
     for (auto _ : state)
         for (const ReviewEvent& event : events)
             benchmark::DoNotOptimize(RecordJson::encode(event, JsonForm::database));
-    state.counters["payloads/s"] = benchmark::Counter(double(kReviewCount), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["payloads/s"] =
+        benchmark::Counter(double(kReviewCount), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_ReviewPayloadsEncode)->Unit(benchmark::kMillisecond);
 
@@ -104,7 +127,8 @@ void BM_ReviewPayloadsDecode(benchmark::State& state) {
     for (auto _ : state)
         for (const QByteArray& payload : payloads)
             benchmark::DoNotOptimize(decoder.decode<ReviewEvent>(payload, JsonForm::database));
-    state.counters["payloads/s"] = benchmark::Counter(double(kReviewCount), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["payloads/s"] =
+        benchmark::Counter(double(kReviewCount), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_ReviewPayloadsDecode)->Unit(benchmark::kMillisecond);
 

@@ -55,37 +55,52 @@ constexpr qsizetype kMaxBytesPerUnit = 6;
 JsonWriter::JsonWriter(KeyOrder order) : m_keyOrder(order) {}
 
 void JsonWriter::clear() {
-    m_out.resize(0);
+    m_size = 0;
     m_afterKey = false;
     m_stack.clear();
     m_members.clear();
     m_keys.clear();
 }
 
+const QByteArray& JsonWriter::data() const {
+    m_out.resize(m_size);
+    // The caller may keep a copy of m_out; the next write must go through grow(), which detaches.
+    m_room = 0;
+    return m_out;
+}
+
 QByteArray JsonWriter::take() {
     Q_ASSERT(m_stack.empty());
+    m_out.resize(m_size);
     QByteArray out = std::move(m_out);
     m_out = QByteArray();
+    m_data = nullptr;
+    m_room = 0;
     clear();
     return out;
 }
 
-char* JsonWriter::reserveTail(qsizetype maxBytes) {
-    const qsizetype size = m_out.size();
-    m_out.resize(size + maxBytes);
-    return m_out.data() + size;
+char* JsonWriter::grow(qsizetype bytes) {
+    const qsizetype needed = m_size + bytes;
+    if (needed > m_out.size())
+        m_out.resize(std::max({needed, 2 * m_out.size(), qsizetype(256)}));
+    m_data = m_out.data(); // detaches if a handed-out copy still shares the buffer
+    m_room = m_out.size();
+    return m_data + m_size;
 }
 
-void JsonWriter::appendRaw(std::string_view bytes) { m_out.append(bytes.data(), qsizetype(bytes.size())); }
-
-void JsonWriter::appendByte(char c) { m_out.append(c); }
+void JsonWriter::appendRaw(std::string_view bytes) {
+    char* p = room(qsizetype(bytes.size()));
+    std::memcpy(p, bytes.data(), bytes.size());
+    m_size += qsizetype(bytes.size());
+}
 
 void JsonWriter::beforeValue() {
     if (m_afterKey) {
         m_afterKey = false;
         return;
     }
-    Q_ASSERT(m_stack.empty() ? m_out.isEmpty() : !m_stack.back().isObject);
+    Q_ASSERT(m_stack.empty() ? m_size == 0 : !m_stack.back().isObject);
     if (!m_stack.empty()) {
         if (m_stack.back().hasMembers)
             appendByte(',');
@@ -130,7 +145,7 @@ void JsonWriter::key(std::string_view utf8) {
         appendByte(',');
     object.hasMembers = true;
     if (m_keyOrder == KeyOrder::sorted) {
-        m_members.push_back({m_out.size(), m_keys.size(), utf8.size()});
+        m_members.push_back({m_size, m_keys.size(), utf8.size()});
         m_keys.append(utf8);
     }
     writeUtf8(utf8);
@@ -160,7 +175,8 @@ void JsonWriter::sortMembers(const Container& object) {
 
     // Member i spans [start_i, start_{i+1} - 1): the byte before the next start is the comma.
     const qsizetype begin = members[0].start;
-    const qsizetype end = m_out.size();
+    const qsizetype end = m_size;
+    char* const out = room(0) - m_size; // detached from any handed-out copy
     auto endOf = [&](std::size_t i) { return i + 1 < count ? members[i + 1].start - 1 : end; };
     m_scratch.resize(0);
     m_scratch.reserve(end - begin);
@@ -168,16 +184,16 @@ void JsonWriter::sortMembers(const Container& object) {
         if (i > 0)
             m_scratch.append(',');
         const std::size_t m = order[i];
-        m_scratch.append(m_out.constData() + members[m].start, endOf(m) - members[m].start);
+        m_scratch.append(out + members[m].start, endOf(m) - members[m].start);
     }
     Q_ASSERT(m_scratch.size() == end - begin);
-    std::memcpy(m_out.data() + begin, m_scratch.constData(), std::size_t(m_scratch.size()));
+    std::memcpy(out + begin, m_scratch.constData(), std::size_t(m_scratch.size()));
 }
 
 void JsonWriter::string(QStringView text) {
     beforeValue();
     const qsizetype n = text.size();
-    char* p = reserveTail(n * kMaxBytesPerUnit + 2);
+    char* p = room(n * kMaxBytesPerUnit + 2);
     *p++ = '"';
     const char16_t* s = text.utf16();
     for (qsizetype i = 0; i < n; ++i) {
@@ -217,7 +233,7 @@ void JsonWriter::utf8String(std::string_view utf8) {
 }
 
 void JsonWriter::writeUtf8(std::string_view utf8) {
-    char* p = reserveTail(qsizetype(utf8.size()) * kMaxBytesPerUnit + 2);
+    char* p = room(qsizetype(utf8.size()) * kMaxBytesPerUnit + 2);
     *p++ = '"';
     for (const char c : utf8) {
         if (static_cast<unsigned char>(c) < 0x80)
@@ -231,7 +247,7 @@ void JsonWriter::writeUtf8(std::string_view utf8) {
 
 void JsonWriter::uuid(const Uuid& id) {
     beforeValue();
-    char* p = reserveTail(38);
+    char* p = room(38);
     p[0] = '"';
     id.writeCanonical(p + 1);
     p[37] = '"';
@@ -240,7 +256,7 @@ void JsonWriter::uuid(const Uuid& id) {
 
 void JsonWriter::integer(std::int64_t value) {
     beforeValue();
-    char* p = reserveTail(20);
+    char* p = room(20);
     commit(std::to_chars(p, p + 20, value).ptr);
 }
 
@@ -258,7 +274,7 @@ void JsonWriter::number(double value) {
     if (!std::isfinite(value))
         throw JsonError::unwritable("a number is not finite");
     beforeValue();
-    char* p = reserveTail(32);
+    char* p = room(32);
     char* end = std::to_chars(p, p + 30, value).ptr;
     // The shortest text of an integral double may have no point or exponent. Readers take such a text
     // for an integer: "-0" would lose its sign and 2^64 or more would not fit, so those get a fraction.

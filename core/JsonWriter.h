@@ -25,7 +25,8 @@ class Uuid;
 /// keys, whatever order they were written in (members with equal keys keep their written order).
 ///
 /// A writer is reusable: `clear()` keeps the buffer's capacity, so encoding many payloads in a loop
-/// allocates nothing once warm. Not thread-safe; use one writer per thread.
+/// allocates nothing once warm. After an exception the document is incomplete: `clear()` before
+/// writing the next one. Not thread-safe; use one writer per thread.
 class JsonWriter {
 public:
     enum class KeyOrder { asWritten, sorted };
@@ -34,6 +35,7 @@ public:
 
     /// Starts a new document, keeping the allocated capacity.
     void clear();
+    /// Change the key order only between documents.
     void setKeyOrder(KeyOrder order) { m_keyOrder = order; }
     KeyOrder keyOrder() const { return m_keyOrder; }
 
@@ -56,8 +58,9 @@ public:
     void number(double value);
     void null();
 
-    /// The document written so far (complete once every object and array is closed).
-    const QByteArray& data() const { return m_out; }
+    /// The document written so far (complete once every object and array is closed). The reference
+    /// stays valid until the next call on the writer.
+    const QByteArray& data() const;
     /// Hands the document over and leaves the writer empty.
     QByteArray take();
 
@@ -77,13 +80,19 @@ private:
     void beforeValue();
     void sortMembers(const Container& object);
     void writeUtf8(std::string_view utf8);
-    // Makes room for `maxBytes` more bytes and returns where to write them; `commit` sets the final end.
-    char* reserveTail(qsizetype maxBytes);
-    void commit(const char* end) { m_out.resize(end - m_out.constData()); }
+    // Makes room for `bytes` more bytes and returns where they go; `commit` marks where writing ended.
+    char* room(qsizetype bytes) { return m_size + bytes <= m_room ? m_data + m_size : grow(bytes); }
+    char* grow(qsizetype bytes);
+    void commit(const char* end) { m_size = end - m_data; }
     void appendRaw(std::string_view bytes);
-    void appendByte(char c);
+    void appendByte(char c) { *room(1) = c, ++m_size; }
 
-    QByteArray m_out;
+    // m_out holds the document in its first m_size bytes and spare room after them; its size is set to
+    // m_size only when the document is handed out, so writing costs no call into QByteArray.
+    mutable QByteArray m_out;
+    mutable qsizetype m_room = 0; // bytes of m_out writable through m_data
+    qsizetype m_size = 0;
+    char* m_data = nullptr;
     KeyOrder m_keyOrder;
     bool m_afterKey = false;
     std::vector<Container> m_stack;

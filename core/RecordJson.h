@@ -24,8 +24,7 @@ enum class JsonForm {
 
 /// The records that have a JSON form.
 template <class T>
-concept JsonRecord =
-    std::is_same_v<T, Deck> || std::is_same_v<T, Note> || std::is_same_v<T, MemoryState> ||
+concept JsonRecord = std::is_same_v<T, Deck> || std::is_same_v<T, Note> || std::is_same_v<T, MemoryState> ||
     std::is_same_v<T, Flashcard> || std::is_same_v<T, ReviewEvent> || std::is_same_v<T, StudyPreferences> ||
     std::is_same_v<T, LibrarySnapshot> || std::is_same_v<T, RichTextDocument> || std::is_same_v<T, RichTextRun> ||
     std::is_same_v<T, Uuid>;
@@ -77,6 +76,7 @@ void write(JsonWriter& writer, const StudyPreferences& preferences, JsonForm for
 void write(JsonWriter& writer, const LibrarySnapshot& snapshot, JsonForm form);
 void write(JsonWriter& writer, const RichTextDocument& document, JsonForm form);
 void write(JsonWriter& writer, const RichTextRun& run, JsonForm form);
+/// A time alone (e.g. a package manifest's date), as the number `form` prescribes.
 void write(JsonWriter& writer, Instant time, JsonForm form);
 
 /// The writer key order of `form`.
@@ -84,10 +84,10 @@ constexpr JsonWriter::KeyOrder keyOrder(JsonForm form) {
     return form == JsonForm::package ? JsonWriter::KeyOrder::sorted : JsonWriter::KeyOrder::asWritten;
 }
 
-/// Decodes one record from a whole JSON document. Throws JsonError::unreadable.
-/// For many documents in a row, a RecordJsonDecoder avoids setting up the parser each time.
-template <JsonRecord T>
-T decode(QByteArrayView json, JsonForm form);
+/// Decodes one record from a whole JSON document (`Uuid`: a document that is one identifier string).
+/// Throws JsonError::unreadable. Documents up to 1 MiB reuse a parser kept per thread; for bulk
+/// loading, a RecordJsonDecoder of one's own does the same without the per-call lookup.
+template <JsonRecord T> T decode(QByteArrayView json, JsonForm form);
 
 } // namespace RecordJson
 
@@ -104,8 +104,7 @@ public:
     RecordJsonDecoder& operator=(RecordJsonDecoder&&) noexcept;
 
     /// Same contract as RecordJson::decode. Throws JsonError::unreadable.
-    template <JsonRecord T>
-    T decode(QByteArrayView json, JsonForm form);
+    template <JsonRecord T> T decode(QByteArrayView json, JsonForm form);
 
 private:
     struct Impl;

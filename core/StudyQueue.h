@@ -23,7 +23,8 @@ namespace StudyQueue {
 /// - At most one card per note is offered; once a card of a note was reviewed today, only that card
 ///   of the note is offered until the day changes (an undone review locks nothing).
 /// - Due cards come first by `due`, then new cards by the age of their note; ties go to the older
-///   note, then the lower ordinal within a note, then the smaller card identifier.
+///   note, then, within a note, to the lower ordinal; notes still tied are ordered by the identifier
+///   of the card each offers (identifiers compare like their canonical text).
 /// - Suspended cards, cards whose deck or note is missing and cards whose deck differs from their
 ///   note's are never offered. With `deckID`, only that deck's cards are offered, but the budget and
 ///   the note locks still count the reviews of every deck.

@@ -24,7 +24,6 @@ int hexValue(char16_t c) {
 }
 
 char16_t unit(QChar c) { return c.unicode(); }
-char16_t unit(char c) { return static_cast<unsigned char>(c); }
 
 template <typename Text>
 std::optional<Uuid> parse(const Text& text) {
@@ -89,8 +88,33 @@ Uuid Uuid::createRandom() {
 
 std::optional<Uuid> Uuid::fromString(QStringView text) { return parse(text); }
 
+// The store parses two or three identifiers per payload at start-up, a few million in all: this
+// form reads each byte once through a table instead of branching on it.
 std::optional<Uuid> Uuid::fromString(std::string_view ascii) {
-    return parse(ascii);
+    static constexpr std::array<std::uint8_t, 256> kValues = [] {
+        std::array<std::uint8_t, 256> values{};
+        values.fill(0xFF);
+        for (int c = 0; c < 10; ++c)
+            values['0' + c] = std::uint8_t(c);
+        for (int c = 0; c < 6; ++c)
+            values['a' + c] = values['A' + c] = std::uint8_t(10 + c);
+        return values;
+    }();
+    static constexpr std::array<std::uint8_t, 16> kOffsets{0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+    if (ascii.size() != 36 || ascii[8] != '-' || ascii[13] != '-' || ascii[18] != '-' || ascii[23] != '-')
+        return std::nullopt;
+    const auto* text = reinterpret_cast<const unsigned char*>(ascii.data());
+    Uuid::Bytes bytes;
+    unsigned invalid = 0;
+    for (std::size_t i = 0; i < 16; ++i) {
+        const std::uint8_t high = kValues[text[kOffsets[i]]];
+        const std::uint8_t low = kValues[text[kOffsets[i] + 1]];
+        invalid |= high | low;
+        bytes[i] = std::uint8_t((high << 4) | (low & 0x0F));
+    }
+    if (invalid & 0xF0)
+        return std::nullopt;
+    return Uuid(bytes);
 }
 
 void Uuid::writeCanonical(char* out) const {

@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <optional>
 
 namespace QuendaPackage {
@@ -200,6 +201,28 @@ void writeArchive(const QByteArray& manifest, const QByteArray& library, const Q
     for (auto it = attachments.cbegin(); it != attachments.cend(); ++it)
         archive.addFile(kMediaPrefix + it.key(), it.value(), now, ZipArchive::Compression::stored);
     archive.commit();
+}
+
+/// An image read from a package whose digest is being computed.
+struct PendingImage {
+    QString identifier;
+    QByteArray bytes;
+    std::future<QString> digest;
+};
+
+PendingImage hashInBackground(const QString& identifier, QByteArray bytes) {
+    validateMediaIdentifier(identifier);
+    // A thread pays off for large images only; small ones are hashed when their check is due.
+    const auto policy = bytes.size() >= (1 << 18) ? std::launch::async : std::launch::deferred;
+    std::future<QString> digest = std::async(policy, [bytes] { return sha256Hex(bytes); });
+    return {identifier, std::move(bytes), std::move(digest)};
+}
+
+/// validateMedia, with the digest computed beforehand.
+void checkDigest(PendingImage& image) {
+    const QString digest = image.digest.get();
+    if (image.bytes.size() > kMaxImageBytes || digest != QStringView(image.identifier).left(64))
+        refuse("Un’immagine nel pacchetto è danneggiata o supera 32 MB.");
 }
 
 /// Removes the file when it goes out of scope, ignoring any error (after the rename it is gone).
@@ -462,8 +485,9 @@ ImportedPackage read(const QUrl& from) {
     QHash<QString, ZipArchive::Entry> entries;
     QSet<QString> mediaPaths;
     std::uint64_t total = 0;
-    const QList<ZipArchive::Entry> listed = archive.entries();
-    for (const ZipArchive::Entry& entry : listed) {
+    const std::uint64_t entryCount = archive.entryCount();
+    for (std::uint64_t index = 0; index < entryCount; ++index) {
+        const ZipArchive::Entry entry = archive.entry(index);
         if (entry.kind != ZipArchive::EntryKind::file)
             refuse("Il pacchetto contiene un tipo di file non consentito.");
         const bool isMedia = entry.path.startsWith(kMediaPrefix);
@@ -482,7 +506,7 @@ ImportedPackage read(const QUrl& from) {
         entries.insert(entry.path, entry);
         if (isMedia)
             mediaPaths.insert(entry.path);
-        if (entries.size() == kMaxEntries && listed.size() > kMaxEntries)
+        if (entries.size() == kMaxEntries && entryCount > std::uint64_t(kMaxEntries))
             refuse("Il pacchetto contiene troppi file.");
     }
     if (!entries.contains(kManifestPath) || !entries.contains(kLibraryPath))
@@ -527,15 +551,36 @@ ImportedPackage read(const QUrl& from) {
     if (manifest.mediaCount != used.size() || mediaPaths != expectedPaths)
         refuse("Le immagini del pacchetto sono mancanti o non corrispondono alle carte.");
 
+    // Hashing the images is the largest cost of a read, so each image is hashed on a helper thread while
+    // the next one is decompressed. The checks still fail in order: an image's digest is settled before
+    // any failure of the images after it is reported.
     ImportedPackage package{.kind = manifest.kind};
+    std::optional<PendingImage> pending;
+    const auto settle = [&pending, &package] {
+        if (!pending)
+            return;
+        PendingImage image = std::move(*pending);
+        pending.reset();
+        checkDigest(image);
+        package.media.insert(image.identifier, std::move(image.bytes));
+    };
     for (const QString& identifier : used) {
         const auto entry = entries.constFind(kMediaPrefix + identifier);
-        if (entry == entries.cend())
+        if (entry == entries.cend()) {
+            settle();
             refuse("Un’immagine del pacchetto è mancante.");
-        QByteArray bytes = extract(entry.value(), archive, kMaxImageBytes);
-        validateMedia(bytes, identifier);
-        package.media.insert(identifier, std::move(bytes));
+        }
+        QByteArray bytes;
+        try {
+            bytes = extract(entry.value(), archive, kMaxImageBytes);
+        } catch (...) {
+            settle();
+            throw;
+        }
+        settle();
+        pending = hashInBackground(identifier, std::move(bytes));
     }
+    settle();
 
     package.snapshot = manifest.kind == PackageKind::deck ? withoutPersonalProgress(snapshot, currentTime())
                                                            : std::move(snapshot);

@@ -2,6 +2,7 @@
 
 #include "core/Instant.h"
 #include "core/LibraryRecords.h"
+#include "core/QuendaError.h"
 
 #include <QByteArray>
 #include <QMap>

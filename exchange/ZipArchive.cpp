@@ -207,31 +207,40 @@ void ZipArchive::commit() {
     throw PlatformError(description);
 }
 
-QList<ZipArchive::Entry> ZipArchive::entries() const {
+std::uint64_t ZipArchive::entryCount() const {
     Q_ASSERT(m_archive);
     const zip_int64_t count = zip_get_num_entries(m_archive, 0);
     if (count < 0)
         throwArchiveError(m_archive);
+    return std::uint64_t(count);
+}
+
+ZipArchive::Entry ZipArchive::entry(std::uint64_t index) const {
+    Q_ASSERT(m_archive);
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(m_archive, index, ZIP_FL_ENC_RAW, &stat) != 0)
+        throwArchiveError(m_archive);
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(m_archive, index, 0, &opsys, &attributes) != 0)
+        throwArchiveError(m_archive);
+    const QByteArray name = (stat.valid & ZIP_STAT_NAME) && stat.name ? QByteArray(stat.name) : QByteArray();
+    Entry entry;
+    entry.index = index;
+    entry.kind = entryKind(name, opsys, attributes);
+    entry.path = QString::fromUtf8(name);
+    entry.declaredSize = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
+    entry.storedCRC = (stat.valid & ZIP_STAT_CRC) ? stat.crc : 0;
+    return entry;
+}
+
+QList<ZipArchive::Entry> ZipArchive::entries() const {
+    const std::uint64_t count = entryCount();
     QList<Entry> result;
-    result.reserve(count);
-    for (zip_uint64_t index = 0; index < zip_uint64_t(count); ++index) {
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(m_archive, index, ZIP_FL_ENC_RAW, &stat) != 0)
-            throwArchiveError(m_archive);
-        zip_uint8_t opsys = 0;
-        zip_uint32_t attributes = 0;
-        if (zip_file_get_external_attributes(m_archive, index, 0, &opsys, &attributes) != 0)
-            throwArchiveError(m_archive);
-        const QByteArray name = (stat.valid & ZIP_STAT_NAME) && stat.name ? QByteArray(stat.name) : QByteArray();
-        Entry entry;
-        entry.index = index;
-        entry.kind = entryKind(name, opsys, attributes);
-        entry.path = QString::fromUtf8(name);
-        entry.declaredSize = (stat.valid & ZIP_STAT_SIZE) ? stat.size : 0;
-        entry.storedCRC = (stat.valid & ZIP_STAT_CRC) ? stat.crc : 0;
-        result.append(std::move(entry));
-    }
+    result.reserve(qsizetype(count));
+    for (std::uint64_t index = 0; index < count; ++index)
+        result.append(entry(index));
     return result;
 }
 

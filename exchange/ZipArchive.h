@@ -88,7 +88,12 @@ public:
     /// Writes the archive to its path and closes it. Nothing is synced to disk here.
     void commit();
 
-    /// The entries in archive order.
+    /// The number of entries in the archive's directory.
+    std::uint64_t entryCount() const;
+    /// The entry at `index` (below entryCount()), so that a reader can stop early without listing a
+    /// directory of millions of entries.
+    Entry entry(std::uint64_t index) const;
+    /// All entries in archive order.
     QList<Entry> entries() const;
 
     /// Decompresses `entry` into `consumer` in chunks of at most kChunkSize bytes, never handing it more

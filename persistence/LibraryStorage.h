@@ -10,7 +10,8 @@
 /// it for keys, sorting and indexes; those copies are rewritten on every save and never read back.
 ///
 /// The helpers keep no state. Each takes the connection of the current access (so they run on the
-/// database's worker thread) and runs exactly its one statement. They throw PlatformError when a
+/// database's worker thread) and runs its statement (`all` first asks the table's largest rowid, to size
+/// its list). They throw PlatformError when a
 /// statement fails and JsonError (a PlatformError) when a payload cannot be encoded or decoded.
 namespace LibraryStorage {
 
@@ -22,15 +23,12 @@ SQLiteMigration libraryMigration();
 
 /// The JSON stored under `key` in `metadata`, decoded. No row: QuendaError::invalidContent("La libreria
 /// non contiene i metadati necessari.").
-template <typename T>
-T metadata(const char* key, SQLiteConnection& db);
+template <typename T> T metadata(const char* key, SQLiteConnection& db);
 /// Creates or replaces the JSON of `value` under `key`.
-template <typename T>
-void setMetadata(const T& value, const char* key, SQLiteConnection& db);
+template <typename T> void setMetadata(const T& value, const char* key, SQLiteConnection& db);
 
 /// Every payload of `table` in the given order, decoded; the first undecodable payload fails the call.
-template <typename T>
-QList<T> all(const char* table, const char* order, SQLiteConnection& db);
+template <typename T> QList<T> all(const char* table, const char* order, SQLiteConnection& db);
 
 /// Whether `table` has a row with the identifier `id` (spelled canonically, upper case).
 bool exists(const Uuid& id, const char* table, SQLiteConnection& db);

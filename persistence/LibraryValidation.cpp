@@ -37,8 +37,7 @@ void requireMatchingDocument(const std::optional<RichTextDocument>& document, co
         refuse(u"Il testo della carta non corrisponde al suo documento formattato.");
 }
 
-template <typename Record>
-bool hasUniqueIdentifiers(const QList<Record>& records) {
+template <typename Record> bool hasUniqueIdentifiers(const QList<Record>& records) {
     QSet<Uuid> seen;
     seen.reserve(records.size());
     for (const Record& record : records)
@@ -110,8 +109,8 @@ void review(const ReviewEvent& event) {
 }
 
 bool arePreferencesValid(const StudyPreferences& preferences) {
-    return preferences.dailyNewLimit >= 0 && preferences.dailyNewLimit <= 1000 &&
-           preferences.desiredRetention > 0 && preferences.desiredRetention < 1;
+    return preferences.dailyNewLimit >= 0 && preferences.dailyNewLimit <= 1000 && preferences.desiredRetention > 0 &&
+           preferences.desiredRetention < 1;
 }
 
 void snapshot(const LibrarySnapshot& snapshot) {

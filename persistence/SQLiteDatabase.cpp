@@ -211,7 +211,8 @@ SQLiteDatabase::SQLiteDatabase(const QString& path) {
     const QFileInfo info(path);
     const QString folder = info.absolutePath();
     if (!QDir().mkpath(folder))
-        throw PlatformError(QStringLiteral("Impossibile creare la cartella “%1”.").arg(QDir::toNativeSeparators(folder)));
+        throw PlatformError(
+            QStringLiteral("Impossibile creare la cartella “%1”.").arg(QDir::toNativeSeparators(folder)));
     // An absolute path never starts with ':', so no file name is taken for SQLite's in-memory name.
     start(QFile::encodeName(info.absoluteFilePath()).toStdString());
 }
@@ -222,11 +223,10 @@ SQLiteDatabase::SQLiteDatabase(InMemory) {
 
 void SQLiteDatabase::start(const std::string& path) {
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        const QString description =
-            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        const QString description = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(db);
         throw PlatformError(description);
     }

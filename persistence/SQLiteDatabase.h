@@ -53,8 +53,7 @@ public:
     static SQLiteValue text(QByteArray utf8) { return SQLiteValue(Text{std::move(utf8)}); }
     static SQLiteValue blob(QByteArray bytes) { return SQLiteValue(Blob{std::move(bytes)}); }
     /// The value, or NULL when absent.
-    template <typename T>
-    static SQLiteValue optional(const std::optional<T>& value) {
+    template <typename T> static SQLiteValue optional(const std::optional<T>& value) {
         return value ? SQLiteValue(*value) : SQLiteValue(nullptr);
     }
 
@@ -126,8 +125,7 @@ public:
 
     /// Runs `body` inside one transaction: committed when it returns, rolled back when it throws, the
     /// exception passed on unchanged.
-    template <typename F>
-    auto transaction(F&& body) -> std::invoke_result_t<F> {
+    template <typename F> auto transaction(F&& body) -> std::invoke_result_t<F> {
         begin();
         try {
             if constexpr (std::is_void_v<std::invoke_result_t<F>>) {
@@ -195,8 +193,7 @@ public:
     void migrate(const QList<SQLiteMigration>& migrations);
 
     /// Runs `body(connection)` with no transaction around it.
-    template <typename F>
-    auto access(F&& body) -> QFuture<std::invoke_result_t<F, SQLiteConnection&>> {
+    template <typename F> auto access(F&& body) -> QFuture<std::invoke_result_t<F, SQLiteConnection&>> {
         using T = std::invoke_result_t<F, SQLiteConnection&>;
         auto promise = std::make_shared<QPromise<T>>();
         QFuture<T> future = promise->future();
@@ -216,14 +213,10 @@ public:
     }
 
     /// A read access: `body` must not write.
-    template <typename F>
-    auto read(F&& body) {
-        return access(std::forward<F>(body));
-    }
+    template <typename F> auto read(F&& body) { return access(std::forward<F>(body)); }
 
     /// A write access: `body` runs inside one transaction.
-    template <typename F>
-    auto write(F&& body) {
+    template <typename F> auto write(F&& body) {
         return access([body = std::forward<F>(body)](SQLiteConnection& connection) mutable {
             return connection.transaction([&] { return body(connection); });
         });

@@ -129,11 +129,13 @@ QFuture<void> SQLiteLibraryRepository::saveNote(const Note& note, const QList<Fl
 }
 
 QFuture<void> SQLiteLibraryRepository::deleteDeck(const Uuid& id) {
-    return m_database.write([id](SQLiteConnection& db) { db.execute("DELETE FROM decks WHERE id = ?", {idValue(id)}); });
+    return m_database.write(
+        [id](SQLiteConnection& db) { db.execute("DELETE FROM decks WHERE id = ?", {idValue(id)}); });
 }
 
 QFuture<void> SQLiteLibraryRepository::deleteNote(const Uuid& id) {
-    return m_database.write([id](SQLiteConnection& db) { db.execute("DELETE FROM notes WHERE id = ?", {idValue(id)}); });
+    return m_database.write(
+        [id](SQLiteConnection& db) { db.execute("DELETE FROM notes WHERE id = ?", {idValue(id)}); });
 }
 
 QFuture<void> SQLiteLibraryRepository::setSuspended(const QList<Uuid>& cardIDs, bool suspended) {

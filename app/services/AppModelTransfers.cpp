@@ -1,6 +1,9 @@
 // The import and export flows of AppModel: the only places where the application asks the user for
 // files. Dialogs run on the user-interface thread; reading, parsing and writing run on background
 // threads on copies of the data, awaited by the action.
+//
+// Background work is always started into a named future before it is awaited: g++ 12 destroys a
+// lambda temporary that appears inside a co_await expression twice.
 
 #include "app/services/AppModel.h"
 #include "app/services/MediaStore.h"
@@ -79,12 +82,14 @@ Task<void> AppModel::prepareImportSteps(QUrl url) {
             target = Deck{Uuid::createRandom(), deckName, {}, QStringLiteral("square.stack.3d.up"),
                           QStringLiteral("4F5FE7"), now, now};
         }
-        package = co_await on(this, runInBackground(nullptr, [url, deck = *target] {
+        auto work = runInBackground(nullptr, [url, deck = *target] {
                                   const QString text = decodeUtf8(readBoundedFile(url, kMaximumTextFileBytes));
                                   return ImportedPackage{PackageKind::deck, CSVExchange::read(text, deck), {}};
-                              }));
+                              });
+        package = co_await on(this, std::move(work));
     } else {
-        package = co_await on(this, runInBackground(nullptr, [url] { return QuendaPackage::read(url); }));
+        auto work = runInBackground(nullptr, [url] { return QuendaPackage::read(url); });
+        package = co_await on(this, std::move(work));
     }
     setPendingImport(ImportRequest{Uuid::createRandom(), std::move(package), QFileInfo(url.path()).fileName()});
 }
@@ -100,9 +105,10 @@ Task<void> AppModel::applyImportSteps(ImportRequest request, bool replace) {
     repository();
     if (!m_library.decks.isEmpty())
         co_await on(this, m_backupService.writeBeforeImport(m_library, m_clock.now()));
-    co_await on(this, runInBackground(nullptr, [media = request.package.media, directory = m_mediaDirectory] {
+    auto work = runInBackground(nullptr, [media = request.package.media, directory = m_mediaDirectory] {
                     MediaStore::importPackageAttachments(media, directory);
-                }));
+                });
+    co_await on(this, std::move(work));
     co_await on(this, repository().importLibrary(request.package.snapshot, replace));
     co_await on(this, reload());
     setPendingImport(std::nullopt);
@@ -140,9 +146,10 @@ QFuture<bool> AppModel::exportPackage(LibrarySnapshot snapshot, PackageKind kind
 }
 
 Task<void> AppModel::exportPackageSteps(LibrarySnapshot snapshot, PackageKind kind, QUrl location) {
-    co_await on(this, runInBackground(nullptr, [snapshot = std::move(snapshot), kind, location, media = m_mediaDirectory] {
+    auto work = runInBackground(nullptr, [snapshot = std::move(snapshot), kind, location, media = m_mediaDirectory] {
                     QuendaPackage::write(snapshot, kind, media, location);
-                }));
+                });
+    co_await on(this, std::move(work));
     notify(QStringLiteral("File esportato"));
 }
 
@@ -163,7 +170,7 @@ QFuture<bool> AppModel::exportCSV(const Deck& deck) {
 }
 
 Task<void> AppModel::exportCSVSteps(QList<Note> notes, QUrl location) {
-    co_await on(this, runInBackground(nullptr, [notes = std::move(notes), location] {
+    auto work = runInBackground(nullptr, [notes = std::move(notes), location] {
                     if (!location.isLocalFile())
                         throw QuendaError::invalidContent(QStringLiteral("Scegli una destinazione locale per il file."));
                     const QByteArray text = CSVExchange::write(notes).toUtf8();
@@ -171,7 +178,8 @@ Task<void> AppModel::exportCSVSteps(QList<Note> notes, QUrl location) {
                     QSaveFile file(location.toLocalFile());
                     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
                         throw PlatformError(file.errorString());
-                }));
+                });
+    co_await on(this, std::move(work));
     notify(QStringLiteral("CSV esportato"));
 }
 

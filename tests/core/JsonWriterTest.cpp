@@ -86,9 +86,22 @@ TEST(JsonWriterTest, StringsReadBackToTheSameText) {
 }
 
 TEST(JsonWriterTest, NumbersReadBackToTheSameBits) {
-    const double awkward[] = {0.0, -0.0, 0.1, 1.0 / 3.0, 1e-300, 5e-324, -2.2250738585072014e-308,
-                              1.7976931348623157e308, 9007199254740993.0, 9223372036854775808.0, 18446744073709551616.0,
-                              -9223372036854775808.0, 1e22, 123456789012345678.0, 978307200000.0, 3.0};
+    const double awkward[] = {0.0,
+                              -0.0,
+                              0.1,
+                              1.0 / 3.0,
+                              1e-300,
+                              5e-324,
+                              -2.2250738585072014e-308,
+                              1.7976931348623157e308,
+                              9007199254740993.0,
+                              9223372036854775808.0,
+                              18446744073709551616.0,
+                              -9223372036854775808.0,
+                              1e22,
+                              123456789012345678.0,
+                              978307200000.0,
+                              3.0};
     for (const double value : awkward)
         EXPECT_EQ(std::bit_cast<std::uint64_t>(readBack(numberJson(value))), std::bit_cast<std::uint64_t>(value))
             << numberJson(value).constData();
@@ -186,4 +199,23 @@ TEST(JsonWriterTest, SortedModeOrdersKeysByBytesAtEveryDepth) {
                              "\"zeta\":[{\"a\":{\"x\":true,\"y\":\"}\\\",\"},\"b\":0},"
                              "{\"a\":{\"x\":true,\"y\":\"}\\\",\"},\"b\":1}],"
                              "\"\xC3\xA8\":1}");
+}
+
+TEST(JsonWriterTest, HandedOutDataIsNotChangedByLaterWrites) {
+    JsonWriter writer(JsonWriter::KeyOrder::sorted);
+    writer.beginObject();
+    writer.key("b");
+    writer.integer(1);
+    writer.key("a");
+    writer.integer(2);
+    const QByteArray partial = writer.data();
+    writer.endObject(); // reorders the members in place
+    EXPECT_EQ(partial, "{\"b\":1,\"a\":2");
+    const QByteArray whole = writer.data();
+    EXPECT_EQ(whole, "{\"a\":2,\"b\":1}");
+
+    writer.clear();
+    writer.string(u"xyzxyzxyz");
+    EXPECT_EQ(whole, "{\"a\":2,\"b\":1}");
+    EXPECT_EQ(writer.data(), "\"xyzxyzxyz\"");
 }

@@ -23,14 +23,21 @@ const Uuid kCardID = *Uuid::fromString(std::string_view("AAAAAAAA-BBBB-4CCC-9DDD
 const Uuid kReviewID = *Uuid::fromString(std::string_view("01234567-89AB-4CDE-AF01-23456789ABCD"));
 const QString kImage = QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef.png");
 
-Instant at(double referenceSeconds) { return Instant::fromReferenceSeconds(referenceSeconds); }
+Instant at(double referenceSeconds) {
+    return Instant::fromReferenceSeconds(referenceSeconds);
+}
 
 RichTextDocument richDocument() {
     return RichTextDocument{{
-        RichTextRun{.text = QStringLiteral("Vedi \"qui\"\n\t\\"), .bold = true, .style = RichTextStyle::heading,
+        RichTextRun{.text = QStringLiteral("Vedi \"qui\"\n\t\\"),
+                    .bold = true,
+                    .style = RichTextStyle::heading,
                     .alignment = RichTextAlignment::center},
-        RichTextRun{.text = QStringLiteral("link"), .italic = true, .underline = true,
-                    .style = RichTextStyle::caption, .alignment = RichTextAlignment::trailing,
+        RichTextRun{.text = QStringLiteral("link"),
+                    .italic = true,
+                    .underline = true,
+                    .style = RichTextStyle::caption,
+                    .alignment = RichTextAlignment::trailing,
                     .link = QStringLiteral("https://example.org/?a=1&b=\u00e8")},
         RichTextRun{.text = QString(QChar(kObjectReplacementCharacter)), .imageID = kImage},
         RichTextRun{.text = QString(QChar(kObjectReplacementCharacter)), .latex = QStringLiteral("\\frac{1}{2}")},
@@ -39,39 +46,70 @@ RichTextDocument richDocument() {
 
 Note richNote() {
     const RichTextDocument front = richDocument();
-    return Note{.id = kNoteID, .deckID = kDeckID, .kind = NoteKind::cloze, .front = front.sourceText(),
-                .back = QStringLiteral("retro \U0001F600 \u00e0\u00e8"), .tags = {QStringLiteral("a"), QString()},
-                .imageID = kImage, .frontDocument = front, .backDocument = RichTextDocument{},
-                .createdAt = at(-12345.678), .updatedAt = at(7.25e8)};
+    return Note{.id = kNoteID,
+                .deckID = kDeckID,
+                .kind = NoteKind::cloze,
+                .front = front.sourceText(),
+                .back = QStringLiteral("retro \U0001F600 \u00e0\u00e8"),
+                .tags = {QStringLiteral("a"), QString()},
+                .imageID = kImage,
+                .frontDocument = front,
+                .backDocument = RichTextDocument{},
+                .createdAt = at(-12345.678),
+                .updatedAt = at(7.25e8)};
 }
 
 Note plainNote() {
-    return Note{.id = kNoteID, .deckID = kDeckID, .front = QStringLiteral("Domanda"),
-                .back = QStringLiteral("Risposta"), .createdAt = at(0), .updatedAt = at(1)};
+    return Note{.id = kNoteID,
+                .deckID = kDeckID,
+                .front = QStringLiteral("Domanda"),
+                .back = QStringLiteral("Risposta"),
+                .createdAt = at(0),
+                .updatedAt = at(1)};
 }
 
 MemoryState reviewedState(double seed) {
-    return MemoryState{.due = at(seed * 1e3), .stability = 0.1 * seed, .difficulty = 1e-300 + seed,
-                       .elapsedDays = -0.0, .scheduledDays = 1.0 / 3.0, .learningSteps = 2, .reps = 1LL << 53,
-                       .lapses = -7, .stage = MemoryStage::relearning, .lastReview = at(seed)};
+    return MemoryState{.due = at(seed * 1e3),
+                       .stability = 0.1 * seed,
+                       .difficulty = 1e-300 + seed,
+                       .elapsedDays = -0.0,
+                       .scheduledDays = 1.0 / 3.0,
+                       .learningSteps = 2,
+                       .reps = 1LL << 53,
+                       .lapses = -7,
+                       .stage = MemoryStage::relearning,
+                       .lastReview = at(seed)};
 }
 
 ReviewEvent review(std::optional<Instant> undoneAt = std::nullopt) {
-    return ReviewEvent{.id = kReviewID, .cardID = kCardID, .reviewedAt = at(786543210.123456789),
-                       .rating = ReviewRating::hard, .before = MemoryState::newCard(at(-1.5)),
-                       .after = reviewedState(3.7), .algorithm = QStringLiteral("fsrs-6-default-v1"),
-                       .retention = 0.9, .undoneAt = undoneAt};
+    return ReviewEvent{.id = kReviewID,
+                       .cardID = kCardID,
+                       .reviewedAt = at(786543210.123456789),
+                       .rating = ReviewRating::hard,
+                       .before = MemoryState::newCard(at(-1.5)),
+                       .after = reviewedState(3.7),
+                       .algorithm = QStringLiteral("fsrs-6-default-v1"),
+                       .retention = 0.9,
+                       .undoneAt = undoneAt};
 }
 
 Flashcard card() {
-    return Flashcard{.id = kCardID, .noteID = kNoteID, .deckID = kDeckID, .ordinal = 999,
-                     .memory = reviewedState(42.0), .isSuspended = true};
+    return Flashcard{.id = kCardID,
+                     .noteID = kNoteID,
+                     .deckID = kDeckID,
+                     .ordinal = 999,
+                     .memory = reviewedState(42.0),
+                     .isSuspended = true};
 }
 
 Deck deck() {
-    return Deck{.id = kDeckID, .name = QStringLiteral("Italiano \u2019"), .subtitle = QString(),
-                .symbol = QStringLiteral("book.closed"), .colorHex = QStringLiteral("4F5FE7"),
-                .createdAt = at(1e-9), .updatedAt = at(4e9)};
+    return Deck{.id = kDeckID,
+                .name = QStringLiteral("Italiano \u2019"),
+                .subtitle = QString(),
+                .symbol = QStringLiteral("book.closed"),
+                .colorHex = QStringLiteral("4F5FE7"),
+                .createdAt = at(1e-9),
+                .updatedAt = at(4e9)};
 }
 
 // A library with awkward doubles everywhere: values with no short decimal form, tiny and huge
@@ -106,8 +144,7 @@ LibrarySnapshot library(int notes = 5) {
     return snapshot;
 }
 
-template <class T>
-T roundTrip(const T& record, JsonForm form) {
+template <class T> T roundTrip(const T& record, JsonForm form) {
     return RecordJson::decode<T>(RecordJson::encode(record, form), form);
 }
 
@@ -162,8 +199,7 @@ TEST(RecordJsonTest, DatabaseFormRoundTripsEveryRecordBitExactly) {
     for (qsizetype i = 0; i < snapshot.cards.size(); ++i) {
         EXPECT_EQ(std::bit_cast<std::uint64_t>(back.cards[i].memory.stability),
                   std::bit_cast<std::uint64_t>(snapshot.cards[i].memory.stability));
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(back.reviews[i].after.elapsedDays),
-                  std::bit_cast<std::uint64_t>(-0.0));
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(back.reviews[i].after.elapsedDays), std::bit_cast<std::uint64_t>(-0.0));
     }
     EXPECT_EQ(roundTrip(deck(), JsonForm::database), deck());
     EXPECT_EQ(roundTrip(richNote(), JsonForm::database), richNote());
@@ -190,7 +226,8 @@ TEST(RecordJsonTest, PackageFormRoundTripsToTheMillisecond) {
         EXPECT_EQ(back.notes[i].frontDocument, snapshot.notes[i].frontDocument);
     }
     // Times on whole milliseconds come back exactly.
-    const Deck d = Deck{.id = kDeckID, .createdAt = Instant::fromUnixMilliseconds(1733875200123.0),
+    const Deck d = Deck{.id = kDeckID,
+                        .createdAt = Instant::fromUnixMilliseconds(1733875200123.0),
                         .updatedAt = Instant::fromUnixMilliseconds(-5.0)};
     EXPECT_EQ(roundTrip(d, JsonForm::package), d);
 }
@@ -400,11 +437,10 @@ TEST(RecordJsonTest, RefusesRecordsThatBreakTheRules) {
 
 TEST(RecordJsonTest, RefusesDocumentsThatAreNotOneJsonObject) {
     const QByteArray valid = validJson(Record::deck);
-    for (const QByteArray& json : {QByteArray(), QByteArray("   "), valid + "x", valid + "{}", valid.chopped(1),
-                                   QByteArray("[") + valid + "]", QByteArray("null"), QByteArray("\"deck\""),
-                                   QByteArray(valid).replace("Italiano", "Itali\xff\xfeno"),
-                                   QByteArray(valid).replace("Italiano", "Itali\\ud800no"),
-                                   QByteArray(valid).replace("4F5FE7", "4F5F\x01")})
+    for (const QByteArray& json :
+         {QByteArray(), QByteArray("   "), valid + "x", valid + "{}", valid.chopped(1), QByteArray("[") + valid + "]",
+          QByteArray("null"), QByteArray("\"deck\""), QByteArray(valid).replace("Italiano", "Itali\xff\xfeno"),
+          QByteArray(valid).replace("Italiano", "Itali\\ud800no"), QByteArray(valid).replace("4F5FE7", "4F5F\x01")})
         EXPECT_THROW(RecordJson::decode<Deck>(json, JsonForm::database), JsonError) << json.constData();
 }
 
@@ -446,7 +482,9 @@ TEST(RecordJsonTest, RefusesToWriteNonFiniteFloatsAndTimes) {
     const double bad[] = {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
                           std::numeric_limits<double>::quiet_NaN()};
     std::vector<std::function<void(double)>> writes = {
-        [](double v) { RecordJson::encode(StudyPreferences{10, v}, JsonForm::database); },
+        [](double v) {
+            RecordJson::encode(StudyPreferences{10, v}, JsonForm::database);
+        },
         [](double v) { RecordJson::encode(Deck{.updatedAt = at(v)}, JsonForm::package); },
         [](double v) {
             ReviewEvent r = review();
@@ -491,4 +529,38 @@ TEST(RecordJsonTest, ReusedDecoderReadsDocumentsOfAnySizeInTurn) {
     EXPECT_THROW(decoder.decode<Flashcard>("{\"id\":", JsonForm::database), JsonError);
     EXPECT_EQ(decoder.decode<ReviewEvent>(RecordJson::encode(review(), JsonForm::database), JsonForm::database),
               review());
+}
+
+TEST(RecordJsonTest, IntegerFieldsTakeOnlyExactSixtyFourBitIntegers) {
+    auto reps = [](const char* number) -> std::optional<std::int64_t> {
+        const QByteArray json =
+            QByteArray("{\"due\":0,\"stability\":0,\"difficulty\":0,\"elapsedDays\":0,"
+                       "\"scheduledDays\":0,\"learningSteps\":0,\"lapses\":0,\"stage\":0,\"reps\":") +
+            number + "}";
+        try {
+            return RecordJson::decode<MemoryState>(json, JsonForm::database).reps;
+        } catch (const JsonError&) {
+            return std::nullopt;
+        }
+    };
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(reps("9223372036854775807"), kMax);
+    EXPECT_EQ(reps("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
+    EXPECT_EQ(reps("-0.0"), 0);
+    EXPECT_EQ(reps("4.0e2"), 400);
+    EXPECT_EQ(reps("9.2233720368547748e18"), 9223372036854774784);
+    for (const char* refused : {"9223372036854775808", "18446744073709551615", "9.2233720368547758e18", "1e300", "3.5",
+                                "-0.5", "1e-9", "true", "\"3\"", "[3]", "null"})
+        EXPECT_EQ(reps(refused), std::nullopt) << refused;
+}
+
+TEST(RecordJsonTest, RunOptionalsReadAsAbsentWhenMissingOrNull) {
+    const RichTextRun run = RecordJson::decode<RichTextRun>(
+        "{\"text\":\"t\",\"bold\":false,\"italic\":true,\"underline\":false,\"style\":\"caption\","
+        "\"alignment\":\"trailing\",\"link\":null,\"imageID\":null}",
+        JsonForm::package);
+    EXPECT_EQ(run, (RichTextRun{.text = QStringLiteral("t"),
+                                .italic = true,
+                                .style = RichTextStyle::caption,
+                                .alignment = RichTextAlignment::trailing}));
 }

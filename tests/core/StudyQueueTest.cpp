@@ -300,22 +300,22 @@ TEST(StudyQueueTest, LockGoesToTheEarliestReviewThenTheSmallerReviewId) {
 
 TEST(StudyQueueTest, DeckFilterKeepsBudgetAndLocksOfEveryDeck) {
     LibraryBuilder library;
-    library.snapshot.preferences.dailyNewLimit = 2;
+    library.snapshot.preferences.dailyNewLimit = 3;
     const Uuid other = library.addDeck();
     const Uuid otherNew = library.addCard(library.addNote(kLastYear, other), 0);
-    // A note moved to the other deck today, with its cards, after one of them was reviewed.
-    const Uuid moved = library.addNote(kLastYear, other);
-    const Uuid reviewed = library.addCard(moved, 0, at("2026-10-26T00:00:00Z"), MemoryStage::learning);
-    library.addCard(moved, 1);
-    library.review(reviewed, kToday);
+    // In the other deck, a card introduced today locks its new sibling and spends one new card.
+    const Uuid locked = library.addNote(kLastYear, other);
+    library.review(library.addCard(locked, 0, at("2026-10-26T00:00:00Z"), MemoryStage::learning), kToday);
+    library.addCard(locked, 1);
     const Uuid due = library.addCard(library.addNote(), 0, kToday);
     const Uuid first = library.addNewCard();
+    const Uuid second = library.addNewCard();
     library.addNewCard();
 
-    EXPECT_EQ(library.queue(kNow, library.deck), (QList<Uuid>{due, first}));
+    EXPECT_EQ(library.queue(kNow, library.deck), (QList<Uuid>{due, first, second}));
     EXPECT_EQ(library.queue(kNow, other), QList<Uuid>{otherNew});
     EXPECT_EQ(library.queue(kNow, idOf(7777)), QList<Uuid>{});
-    EXPECT_EQ(library.queue(), (QList<Uuid>{due, otherNew}));
+    EXPECT_EQ(library.queue(), (QList<Uuid>{due, otherNew, first}));
 }
 
 TEST(StudyQueueTest, SuspendedCardsAreNeverOfferedButMayStillOwnTheirNote) {

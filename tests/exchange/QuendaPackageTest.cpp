@@ -202,10 +202,13 @@ TEST_F(QuendaPackageTest, WriteRefusesInvalidLibraries) {
     EXPECT_FALSE(QFileInfo::exists(pathOf("out.quenda")));
     EXPECT_TRUE(leftovers().isEmpty());
 
-    // Retention 0.95 is within the package's range.
+    // Retention 0.95 is within the package's range, and a plain text in another normalization form than
+    // its document ("Perù" decomposed) is the same text.
     LibrarySnapshot snapshot = m_library.snapshot;
     snapshot.preferences.desiredRetention = 0.95;
-    EXPECT_NO_THROW(write(snapshot, PackageKind::backup));
+    snapshot.notes[2].front = snapshot.notes[2].front.normalized(QString::NormalizationForm_D);
+    ASSERT_NE(snapshot.notes[2].front, snapshot.notes[2].frontDocument->sourceText());
+    EXPECT_EQ(QuendaPackage::read(QUrl::fromLocalFile(write(snapshot, PackageKind::backup))).snapshot, snapshot);
 }
 
 TEST_F(QuendaPackageTest, WriteChecksImageFiles) {
@@ -414,6 +417,35 @@ TEST_F(QuendaPackageTest, ReadRefusesEntriesWhoseBytesDoNotMatchTheirDirectory) 
         ASSERT_EQ(patchField(zip, c.entry, c.localOffset, c.centralOffset, c.value), 2);
         EXPECT_EQ(readError(zip), invalid(c.message));
     }
+}
+
+// Large images are hashed while the next one is extracted; the first failing image still decides.
+TEST_F(QuendaPackageTest, ImageChecksFailInOrderWhileHashingOverlaps) {
+    const Image first = image(QByteArray(6000, 'a')), second = image(QByteArray(6000, 'b'));
+    ASSERT_GE(first.bytes.size(), 1 << 18);
+    storeImage(m_mediaDirectory, first);
+    storeImage(m_mediaDirectory, second);
+    LibrarySnapshot snapshot = m_library.snapshot;
+    snapshot.notes[0].imageID = first.identifier;
+    snapshot.notes[2].frontDocument->runs[1].imageID = second.identifier;
+    const Parts parts = partsOf(write(snapshot, PackageKind::backup));
+    EXPECT_EQ(QuendaPackage::read(urlOf("out.quenda")).snapshot, snapshot);
+
+    const QString earlier = std::min(first.identifier, second.identifier);
+    const auto zipWith = [&](bool damageEarlier) {
+        QList<RawEntry> raw;
+        for (const auto& [name, bytes] : parts.entries) {
+            RawEntry entry{.name = name.toUtf8(), .data = bytes, .deflate = !name.startsWith("media/")};
+            if (name == "media/" + earlier && damageEarlier)
+                entry.data[100] = 'z';
+            else if (name.startsWith("media/") && name != "media/" + earlier)
+                entry.crc = 0x12345678;
+            raw.append(entry);
+        }
+        return buildZip(raw);
+    };
+    EXPECT_EQ(readError(zipWith(true)), invalid("Un’immagine nel pacchetto è danneggiata o supera 32 MB."));
+    EXPECT_EQ(readError(zipWith(false)), invalid("Un file nel pacchetto è danneggiato."));
 }
 
 // A library entry that inflates to 2 GiB while declaring the largest size allowed, read in a child process

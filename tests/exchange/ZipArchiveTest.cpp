@@ -85,6 +85,15 @@ TEST_F(ZipArchiveTest, WrittenEntriesReadBackInOrderWithSizesAndCRC) {
     const QByteArray file = readFile(path);
     EXPECT_TRUE(file.contains(image));
     EXPECT_LT(file.size(), image.size() + library.size() / 10);
+    // Every entry is a regular Unix file with permissions 0644.
+    int directoryRecords = 0;
+    for (qsizetype at = file.indexOf("PK\x01\x02"); at >= 0; at = file.indexOf("PK\x01\x02", at + 4)) {
+        ++directoryRecords;
+        EXPECT_EQ(std::uint8_t(file[at + 5]), 3) << "made by Unix";
+        const auto attributes = std::uint32_t(std::uint8_t(file[at + 40])) | std::uint32_t(std::uint8_t(file[at + 41])) << 8;
+        EXPECT_EQ(attributes, 0100644u);
+    }
+    EXPECT_EQ(directoryRecords, 4);
 }
 
 TEST_F(ZipArchiveTest, ProviderIsAskedForChunksOfAtMost16KiB) {
@@ -122,6 +131,7 @@ TEST_F(ZipArchiveTest, ProviderThatBreaksItsDeclaredSizeFailsTheCommitAndWritesN
         EXPECT_THROW(archive.commit(), PlatformError);
         EXPECT_FALSE(QFileInfo::exists(path));
     }
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList()) << "no temporary file left";
 }
 
 TEST_F(ZipArchiveTest, ProviderErrorPropagatesUnchanged) {

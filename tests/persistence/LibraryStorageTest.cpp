@@ -14,8 +14,7 @@ using namespace Fixtures;
 
 namespace {
 
-template <typename T>
-T await(QFuture<T> future) {
+template <typename T> T await(QFuture<T> future) {
     if constexpr (std::is_void_v<T>)
         future.waitForFinished();
     else
@@ -228,4 +227,30 @@ TEST(LibraryStorageTest, OpeningFailuresReachTheCaller) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     EXPECT_THROW(SQLiteLibraryRepository(dir.filePath(QStringLiteral("file/library.sqlite"))), PlatformError);
+}
+
+TEST(LibraryStorageTest, LargeTablesLoadInOrderWithMoreRowsThanTheLargestRowID) {
+    // Large enough for the two-thread decoding; rows with negative rowids (written by hand here) make the
+    // table hold more rows than its largest rowid promises.
+    SQLiteLibraryRepository repository(SQLiteLibraryRepository::InMemory{});
+    LibrarySnapshot library{.libraryID = id(0xF0)};
+    for (int i = 0; i < 60'000; ++i) {
+        Deck d = deck(0, at(1'700'000'000 + (i * 7919) % 60'000));
+        d.id = Uuid::createRandom();
+        library.decks.append(d);
+    }
+    await(repository.importLibrary(library, true));
+    await(repository.database().write([](SQLiteConnection& db) {
+        db.execute("INSERT INTO decks (rowid, id, createdAt, payload) "
+                   "SELECT -rowid, id || '-copy', createdAt + 1e9, payload FROM decks WHERE rowid <= 3");
+    }));
+    QList<Deck> expected = library.decks;
+    std::sort(expected.begin(), expected.end(),
+              [](const Deck& a, const Deck& b) { return std::tie(a.createdAt, a.id) < std::tie(b.createdAt, b.id); });
+    expected += library.decks.mid(0, 3);
+    EXPECT_EQ(await(repository.load()).decks, expected);
+
+    await(repository.database().write(
+        [](SQLiteConnection& db) { db.execute("UPDATE decks SET payload = x'7B' WHERE rowid IN (40000, 50000)"); }));
+    EXPECT_THROW(await(repository.load()), JsonError);
 }

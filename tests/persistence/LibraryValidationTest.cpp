@@ -35,8 +35,7 @@ void expectOutcome(const Case& c) {
     }
 }
 
-template <typename Record, typename Mutation>
-Record with(Record record, Mutation mutate) {
+template <typename Record, typename Mutation> Record with(Record record, Mutation mutate) {
     mutate(record);
     return record;
 }
@@ -86,8 +85,7 @@ TEST(LibraryValidationTest, NoteRules) {
         {"matching documents",
          check([](Note& n) { n.frontDocument = plainDocument(n.front), n.backDocument = plainDocument(n.back); }),
          nullptr},
-        {"canonically equivalent front",
-         check([](Note& n) {
+        {"canonically equivalent front", check([](Note& n) {
              n.front = QString::fromUtf16(u"perch\u00e9");
              n.frontDocument = plainDocument(QString::fromUtf16(u"perche\u0301"));
          }),
@@ -131,10 +129,10 @@ TEST(LibraryValidationTest, MemoryRules) {
         {"infinite last review", check(fresh, [](MemoryState& m) { m.lastReview = at(kInfinity); }),
          u"Una data non è valida."},
         {"learning without last review", check(seen, [](MemoryState& m) { m.lastReview.reset(); }), incomplete},
-        {"relearning without reps",
-         check(seen, [](MemoryState& m) { m.stage = MemoryStage::relearning, m.reps = 0; }), incomplete},
-        {"learning with zero stability", check(seen, [](MemoryState& m) { m.stage = MemoryStage::learning, m.stability = 0; }),
+        {"relearning without reps", check(seen, [](MemoryState& m) { m.stage = MemoryStage::relearning, m.reps = 0; }),
          incomplete},
+        {"learning with zero stability",
+         check(seen, [](MemoryState& m) { m.stage = MemoryStage::learning, m.stability = 0; }), incomplete},
         {"difficulty below 1", check(seen, [](MemoryState& m) { m.difficulty = 0.5; }), incomplete},
     };
     for (const Case& c : cases)
@@ -158,8 +156,9 @@ TEST(LibraryValidationTest, CardsRules) {
         {"negative ordinal", check({with(first, [](Flashcard& c) { c.ordinal = -1; })}), foreign},
         {"bad memory", check({with(first, [](Flashcard& c) { c.memory.reps = -1; })}),
          u"Lo stato di ripasso contiene valori non validi."},
-        {"list order decides", check({with(first, [](Flashcard& c) { c.memory.reps = -1; }),
-                                      with(second, [](Flashcard& c) { c.deckID = id(0xD0, 9); })}),
+        {"list order decides",
+         check({with(first, [](Flashcard& c) { c.memory.reps = -1; }),
+                with(second, [](Flashcard& c) { c.deckID = id(0xD0, 9); })}),
          u"Lo stato di ripasso contiene valori non validi."},
     };
     for (const Case& c : cases)
@@ -213,16 +212,16 @@ TEST(LibraryValidationTest, SnapshotRules) {
          nullptr},
         {"bad deck", check([](LibrarySnapshot& s) { s.decks[0].name = ""; }), u"Dai un nome al mazzo."},
         {"bad note", check([](LibrarySnapshot& s) { s.notes[0].front = ""; }), u"Scrivi il contenuto della domanda."},
-        {"note of missing deck", check([](LibrarySnapshot& s) {
-             s.notes[0].deckID = id(0xD0, 9), s.cards[0].deckID = id(0xD0, 9);
-         }),
+        {"note of missing deck",
+         check([](LibrarySnapshot& s) { s.notes[0].deckID = id(0xD0, 9), s.cards[0].deckID = id(0xD0, 9); }),
          u"Il mazzo di una nota non è presente nel file."},
         {"note without cards", check([](LibrarySnapshot& s) { s.cards.clear(), s.reviews.clear(); }),
          u"Le carte generate sono mancanti o duplicate."},
         {"card of another deck", check([](LibrarySnapshot& s) { s.cards[0].deckID = id(0xD0, 9); }),
          u"Una carta non appartiene alla nota o al mazzo indicato."},
-        {"card of missing note",
-         check([](LibrarySnapshot& s) { s.cards.append(with(s.cards[0], [](Flashcard& c) { c.id = id(0xC0, 9), c.noteID = id(0xA0, 9); })); }),
+        {"card of missing note", check([](LibrarySnapshot& s) {
+             s.cards.append(with(s.cards[0], [](Flashcard& c) { c.id = id(0xC0, 9), c.noteID = id(0xA0, 9); }));
+         }),
          u"La nota di una carta non è presente nel file."},
         {"bad review", check([](LibrarySnapshot& s) { s.reviews[0].retention = 0; }),
          u"I parametri del ripasso non sono validi."},

@@ -13,8 +13,7 @@
 
 namespace {
 
-template <typename T>
-T resultOf(QFuture<T> future) {
+template <typename T> T resultOf(QFuture<T> future) {
     if constexpr (std::is_void_v<T>)
         future.waitForFinished();
     else

@@ -1,5 +1,5 @@
-#include "persistence/LibraryStorage.h"
 #include "persistence/SQLiteLibraryRepository.h"
+#include "persistence/LibraryStorage.h"
 
 #include "LibraryFixtures.h"
 
@@ -15,16 +15,14 @@ using namespace Fixtures;
 
 namespace {
 
-template <typename T>
-T await(QFuture<T> future) {
+template <typename T> T await(QFuture<T> future) {
     if constexpr (std::is_void_v<T>)
         future.waitForFinished();
     else
         return future.result();
 }
 
-template <typename T>
-void expectRefusal(QFuture<T> future, const QuendaError& expected) {
+template <typename T> void expectRefusal(QFuture<T> future, const QuendaError& expected) {
     try {
         await(future);
         ADD_FAILURE() << "succeeded, expected " << expected.what();
@@ -166,8 +164,11 @@ TEST_F(SQLiteLibraryRepositoryTest, DeletesCascadeAndIgnoreUnknownIdentifiers) {
 TEST_F(SQLiteLibraryRepositoryTest, SetSuspendedIsAllOrNothing) {
     Note second = note(1);
     await(repository.saveNote(second, {card(second, 0, 5)}));
-    expectRefusedWithoutChange<void>([&] { return repository.setSuspended({basicCard.id, id(0xC0, 99)}, true); },
-                                     QuendaError::missingRecord());
+    expectRefusedWithoutChange<void>(
+        [&] {
+            return repository.setSuspended({basicCard.id, id(0xC0, 99)}, true);
+        },
+        QuendaError::missingRecord());
     await(repository.setSuspended({basicCard.id, card(second, 0, 5).id, basicCard.id}, true));
     for (const Flashcard& c : library().cards) {
         EXPECT_TRUE(c.isSuspended);
@@ -275,8 +276,8 @@ TEST_F(SQLiteLibraryRepositoryTest, UndoLastReviewRefusesWhenTheCardHasChanged) 
 TEST_F(SQLiteLibraryRepositoryTest, SavePreferencesChecksTheRange) {
     await(repository.savePreferences({.dailyNewLimit = 1000, .desiredRetention = 0.8}));
     EXPECT_EQ(library().preferences, (StudyPreferences{.dailyNewLimit = 1000, .desiredRetention = 0.8}));
-    for (const StudyPreferences& wrong : {StudyPreferences{1001, 0.9}, StudyPreferences{-1, 0.9},
-                                          StudyPreferences{10, 1.0}, StudyPreferences{10, 0.0}})
+    for (const StudyPreferences& wrong :
+         {StudyPreferences{1001, 0.9}, StudyPreferences{-1, 0.9}, StudyPreferences{10, 1.0}, StudyPreferences{10, 0.0}})
         expectRefusedWithoutChange<void>([&] { return repository.savePreferences(wrong); },
                                          invalid(u"Le impostazioni di ripasso non sono valide."));
 }
@@ -343,7 +344,9 @@ TEST_F(SQLiteLibraryRepositoryTest, MergingImportAddsOnlyWhatIsNewWithFreshCards
     EXPECT_EQ(imported.memory.reps, 0);
     EXPECT_EQ(imported.memory.lastReview, std::nullopt);
     EXPECT_EQ(imported.memory, MemoryState::newCard(imported.memory.due));
-    EXPECT_LT(std::abs(imported.memory.due.secondsSince(Instant::fromUnixSeconds(double(QDateTime::currentSecsSinceEpoch())))), 60);
+    EXPECT_LT(std::abs(imported.memory.due.secondsSince(
+                  Instant::fromUnixSeconds(double(QDateTime::currentSecsSinceEpoch())))),
+              60);
 }
 
 TEST_F(SQLiteLibraryRepositoryTest, MergingImportWithACollidingCardChangesNothing) {

@@ -196,8 +196,7 @@ TEST(StoreDurabilityTest, KilledWritersLeaveCompleteOperationsOnly) {
         {
             SQLiteDatabase raw(path);
             const QByteArray integrity =
-                raw.read([](SQLiteConnection& db) { return db.blob("PRAGMA integrity_check").value_or(""); })
-                    .result();
+                raw.read([](SQLiteConnection& db) { return db.blob("PRAGMA integrity_check").value_or(""); }).result();
             ASSERT_EQ(integrity, "ok");
         }
         SQLiteLibraryRepository repository(path);

@@ -57,13 +57,9 @@ public:
 private:
     int pick(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(m_random); }
 
-    template <typename T>
-    const T& any(const QList<T>& list) {
-        return list[pick(int(list.size()))];
-    }
+    template <typename T> const T& any(const QList<T>& list) { return list[pick(int(list.size()))]; }
 
-    template <typename T>
-    void run(const QString& text, QFuture<T> future) {
+    template <typename T> void run(const QString& text, QFuture<T> future) {
         say("begin", text);
         future.waitForFinished();
         say("done", text);
