@@ -7,10 +7,10 @@
 
 void runReviewCommand(CliContext& context, const QStringList& arguments) {
     const QStringList positional = CommandArguments(arguments, {}).positional(2);
-    const Flashcard card = context.card(positional[0]);
     const std::optional<ReviewRating> rating = parseRating(positional[1]);
     if (!rating)
         throw UsageError{QStringLiteral("valutazione non valida: %1 (1-4 o again, hard, good, easy)").arg(positional[1])};
+    const Flashcard card = context.card(positional[0]);
     QSet<Uuid> earlier;
     for (const ReviewEvent& event : context.model.library().reviews)
         earlier.insert(event.id);

@@ -84,12 +84,13 @@ TEST(LibraryCommandsTest, RefusalsAndUsageErrors) {
         QStringList arguments;
         QString message;
     } refusals[] = {
-        {{"inspect", notPackage.fileName()}, QStringLiteral("Il pacchetto non è valido o supera 256 MB.")},
+        {{"inspect", notPackage.fileName()}, QStringLiteral("Not a zip archive")}, // the archive reader's own words
         {{"inspect", emptyCsv.fileName()}, QStringLiteral("Il file non è valido o supera 32 MB.")},
         {{"note-save", "--deck", deck, "--kind", "cloze", "--front", "Senza parole nascoste"},
          QStringLiteral("Nascondi almeno una parola, per esempio {{c1::Tokyo}}.")},
-        {{"prefs", "--retention", "1"},
-         QStringLiteral("L’obiettivo di ricordo deve essere compreso fra 0 e 100%, estremi esclusi.")},
+        {{"prefs", "--retention", "1"}, QStringLiteral("Le impostazioni di ripasso non sono valide.")},
+        {{"review", "9B47B7B0-4E6F-4940-B4D2-ABFD72240CDF", "good"},
+         QStringLiteral("Nessuna carta con identificativo 9B47B7B0-4E6F-4940-B4D2-ABFD72240CDF.")},
     };
     for (const auto& refusal : refusals) {
         const CliRun run = library.run(refusal.arguments);
@@ -97,10 +98,25 @@ TEST(LibraryCommandsTest, RefusalsAndUsageErrors) {
         EXPECT_EQ(run.lastErrorLine(), refusal.message) << run.err.toStdString();
     }
 
+    // A library that cannot be opened refuses every command.
+    const CliRun blocked = runCli({QStringLiteral("--data-dir"), notPackage.fileName() + QStringLiteral("/dati"),
+                                   QStringLiteral("status")});
+    EXPECT_EQ(blocked.exitCode, 1);
+    EXPECT_TRUE(blocked.lastErrorLine().startsWith(QStringLiteral("Impossibile creare la cartella"))) << blocked.err.toStdString();
+
     const QStringList usageErrors[] = {{"review"}, {"review", deck, "benissimo"}, {"sconosciuto"}, {"--now", "ieri", "status"}};
     for (const QStringList& arguments : usageErrors) {
         const CliRun run = library.run(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(u' ').toStdString();
         EXPECT_TRUE(run.err.contains("Uso: quenda-cli")) << run.err.toStdString();
     }
+}
+
+TEST(LibraryCommandsTest, HelpListsEveryCommand) {
+    const CliRun help = runCli({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* command : {"status", "decks", "notes", "queue", "show", "preview", "review", "undo", "study",
+                                "deck-save", "note-save", "delete-deck", "delete-note", "suspend", "prefs", "add-example",
+                                "inspect", "import", "export-backup", "export-deck", "export-csv", "image-add", "schedule"})
+        EXPECT_TRUE(help.out.contains(QByteArray("\n  ") + command + ' ')) << command;
 }
