@@ -3,6 +3,7 @@
 #include "core/RecordJson.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QTimer>
 
 #include <cmath>
@@ -49,8 +50,9 @@ std::optional<QString> CommandArguments::option(const QString& name) const {
 
 QStringList CommandArguments::positional(qsizetype count) const {
     if (m_positional.size() != count)
-        throw UsageError{count == 0 ? QStringLiteral("argomenti di troppo")
-                                    : QStringLiteral("servono %1 argomenti, ricevuti %2").arg(count).arg(m_positional.size())};
+        throw UsageError{count == 0
+                             ? QStringLiteral("argomenti di troppo")
+                             : QStringLiteral("servono %1 argomenti, ricevuti %2").arg(count).arg(m_positional.size())};
     return m_positional;
 }
 
@@ -60,6 +62,17 @@ void CliContext::act(QFuture<bool> action) {
     const QString message = model.errorMessage().value_or(QStringLiteral("L’operazione non è stata eseguita."));
     model.clearErrorMessage();
     throw Refusal{message};
+}
+
+ReviewEvent CliContext::review(const Flashcard& card, ReviewRating rating) {
+    QSet<Uuid> earlier;
+    for (const ReviewEvent& event : model.library().reviews)
+        earlier.insert(event.id);
+    act(model.review(card, rating));
+    for (const ReviewEvent& event : model.library().reviews)
+        if (event.cardID == card.id && !earlier.contains(event.id))
+            return event;
+    throw Refusal{QStringLiteral("Il ripasso non è stato registrato.")};
 }
 
 void CliContext::flushBackup() {
@@ -99,21 +112,27 @@ const Flashcard& CliContext::card(const QString& text) const {
     throw Refusal{QStringLiteral("Nessuna carta con identificativo %1.").arg(id.toString())};
 }
 
-const Note& CliContext::noteOf(const Flashcard& card) const { return note(card.noteID.toString()); }
+const Note& CliContext::noteOf(const Flashcard& card) const {
+    return note(card.noteID.toString());
+}
 
-JsonWriter CliContext::jsonWriter() { return JsonWriter(RecordJson::keyOrder(JsonForm::package)); }
+JsonWriter CliContext::jsonWriter() {
+    return JsonWriter(RecordJson::keyOrder(JsonForm::package));
+}
 
 void CliContext::print(const JsonWriter& writer) const {
     out << writer.data().toStdString() << "\n";
 }
 
-void CliContext::print(const QString& line) const { out << line.toStdString() << "\n"; }
+void CliContext::print(const QString& line) const {
+    out << line.toStdString() << "\n";
+}
 
 QString CliContext::dateText(Instant time) const {
     if (!time.isFinite())
         return QStringLiteral("\u2014");
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(qint64(std::llround(time.unixMilliseconds())),
-                                                           clock.timeZone());
+    const QDateTime local =
+        QDateTime::fromMSecsSinceEpoch(qint64(std::llround(time.unixMilliseconds())), clock.timeZone());
     return local.toString(QStringLiteral("dd/MM/yyyy HH:mm"));
 }
 
@@ -138,7 +157,9 @@ QString stageText(MemoryStage stage) {
     return {};
 }
 
-QString kindText(NoteKind kind) { return title(kind); }
+QString kindText(NoteKind kind) {
+    return title(kind);
+}
 
 std::optional<ReviewRating> parseRating(const QString& text) {
     const QString key = text.trimmed().toLower();

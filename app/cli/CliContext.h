@@ -86,8 +86,7 @@ public:
     std::ostream& err;
 
     /// Runs the event loop until `future` has finished and returns it.
-    template <typename T>
-    static QFuture<T> wait(QFuture<T> future) {
+    template <typename T> static QFuture<T> wait(QFuture<T> future) {
         if (!future.isFinished()) {
             QEventLoop loop;
             QFutureWatcher<T> watcher;
@@ -100,6 +99,8 @@ public:
     }
     /// Waits for an action; throws Refusal with the model's message when it was refused or failed.
     void act(QFuture<bool> action);
+    /// Reviews `card` through the model; the recorded event. Throws Refusal.
+    ReviewEvent review(const Flashcard& card, ReviewRating rating);
     /// Writes the automatic backup of a change now, instead of after its delay.
     void flushBackup();
 

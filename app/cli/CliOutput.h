@@ -6,8 +6,7 @@
 // How quenda-cli shows records: their package JSON form with --json, compact Italian lines otherwise.
 
 /// Writes `records` as one JSON array of their package form.
-template <JsonRecord T>
-void printRecords(const CliContext& context, const QList<T>& records) {
+template <JsonRecord T> void printRecords(const CliContext& context, const QList<T>& records) {
     JsonWriter json = CliContext::jsonWriter();
     json.beginArray();
     for (const T& record : records)
@@ -17,8 +16,7 @@ void printRecords(const CliContext& context, const QList<T>& records) {
 }
 
 /// Writes one record as a JSON document of its package form.
-template <JsonRecord T>
-void printRecord(const CliContext& context, const T& record) {
+template <JsonRecord T> void printRecord(const CliContext& context, const T& record) {
     JsonWriter json = CliContext::jsonWriter();
     RecordJson::write(json, record, JsonForm::package);
     context.print(json);

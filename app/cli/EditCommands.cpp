@@ -9,8 +9,7 @@
 
 namespace {
 
-template <class T>
-std::optional<T> findByID(const QList<T>& records, const Uuid& id) {
+template <class T> std::optional<T> findByID(const QList<T>& records, const Uuid& id) {
     for (const T& record : records)
         if (record.id == id)
             return record;
@@ -45,8 +44,9 @@ void printDeckSaved(const CliContext& context, const Deck& deck, const QString& 
 } // namespace
 
 void runDeckSaveCommand(CliContext& context, const QStringList& arguments) {
-    const CommandArguments parsed(arguments, {QStringLiteral("--id"), QStringLiteral("--name"), QStringLiteral("--subtitle"),
-                                              QStringLiteral("--symbol"), QStringLiteral("--color")});
+    const CommandArguments parsed(arguments,
+                                  {QStringLiteral("--id"), QStringLiteral("--name"), QStringLiteral("--subtitle"),
+                                   QStringLiteral("--symbol"), QStringLiteral("--color")});
     parsed.positional(0);
     const Instant now = context.clock.now();
     const std::optional<QString> idText = parsed.option(QStringLiteral("--id"));
@@ -65,12 +65,14 @@ void runDeckSaveCommand(CliContext& context, const QStringList& arguments) {
     deck->updatedAt = now;
     context.act(context.model.saveDeck(*deck));
     context.flushBackup();
-    printDeckSaved(context, findByID(context.model.library().decks, id).value_or(*deck), QStringLiteral("Mazzo salvato"));
+    printDeckSaved(context, findByID(context.model.library().decks, id).value_or(*deck),
+                   QStringLiteral("Mazzo salvato"));
 }
 
 void runNoteSaveCommand(CliContext& context, const QStringList& arguments) {
-    const CommandArguments parsed(arguments, {QStringLiteral("--id"), QStringLiteral("--deck"), QStringLiteral("--kind"),
-                                              QStringLiteral("--front"), QStringLiteral("--back"), QStringLiteral("--tags")});
+    const CommandArguments parsed(arguments,
+                                  {QStringLiteral("--id"), QStringLiteral("--deck"), QStringLiteral("--kind"),
+                                   QStringLiteral("--front"), QStringLiteral("--back"), QStringLiteral("--tags")});
     parsed.positional(0);
     const Instant now = context.clock.now();
     const std::optional<QString> idText = parsed.option(QStringLiteral("--id"));
@@ -183,7 +185,8 @@ void runPrefsCommand(CliContext& context, const QStringList& arguments) {
         return;
     }
     context.print(QStringLiteral("Nuove carte al giorno: %1").arg(saved.dailyNewLimit));
-    context.print(QStringLiteral("Obiettivo di ricordo: %1%").arg(QLocale(QLocale::Italian).toString(saved.desiredRetention * 100, 'g', 4)));
+    context.print(QStringLiteral("Obiettivo di ricordo: %1%")
+                      .arg(QLocale(QLocale::Italian).toString(saved.desiredRetention * 100, 'g', 4)));
 }
 
 void runAddExampleCommand(CliContext& context, const QStringList& arguments) {

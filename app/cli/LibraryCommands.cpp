@@ -29,9 +29,10 @@ void runStatusCommand(CliContext& context, const QStringList& arguments) {
         json.key("libraryID");
         json.uuid(library.libraryID);
         const std::pair<const char*, qsizetype> counts[] = {
-            {"decks", library.decks.size()},   {"notes", library.notes.size()},   {"cards", library.cards.size()},
-            {"reviews", library.reviews.size()}, {"dueCount", model.dueCount()}, {"newCount", model.newCount()},
-            {"reviewsToday", today},           {"ready", ready}};
+            {"decks", library.decks.size()}, {"notes", library.notes.size()},
+            {"cards", library.cards.size()}, {"reviews", library.reviews.size()},
+            {"dueCount", model.dueCount()},  {"newCount", model.newCount()},
+            {"reviewsToday", today},         {"ready", ready}};
         for (const auto& [key, count] : counts) {
             json.key(key);
             json.integer(count);
@@ -147,6 +148,7 @@ void runPreviewCommand(CliContext& context, const QStringList& arguments) {
     for (const auto& [rating, state] : preview)
         context.print(QStringLiteral("%1 %2 %3 (%4)")
                           .arg(int(rating))
-                          .arg(title(rating).leftJustified(13), StudyTexts::intervalText(state.due, now).leftJustified(14),
+                          .arg(title(rating).leftJustified(13),
+                               StudyTexts::intervalText(state.due, now).leftJustified(14),
                                context.dateText(state.due)));
 }

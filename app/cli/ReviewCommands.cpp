@@ -3,28 +3,19 @@
 #include "app/cli/CliContext.h"
 #include "app/cli/CliOutput.h"
 
-#include <QSet>
-
 void runReviewCommand(CliContext& context, const QStringList& arguments) {
     const QStringList positional = CommandArguments(arguments, {}).positional(2);
     const std::optional<ReviewRating> rating = parseRating(positional[1]);
     if (!rating)
-        throw UsageError{QStringLiteral("valutazione non valida: %1 (1-4 o again, hard, good, easy)").arg(positional[1])};
+        throw UsageError{
+            QStringLiteral("valutazione non valida: %1 (1-4 o again, hard, good, easy)").arg(positional[1])};
     const Flashcard card = context.card(positional[0]);
-    QSet<Uuid> earlier;
-    for (const ReviewEvent& event : context.model.library().reviews)
-        earlier.insert(event.id);
-    context.act(context.model.review(card, *rating));
+    const ReviewEvent event = context.review(card, *rating);
     context.flushBackup();
-    for (const ReviewEvent& event : context.model.library().reviews) {
-        if (event.cardID != card.id || earlier.contains(event.id))
-            continue;
-        if (context.json)
-            printRecord(context, event);
-        else
-            context.print(eventLine(context, event));
-        return;
-    }
+    if (context.json)
+        printRecord(context, event);
+    else
+        context.print(eventLine(context, event));
 }
 
 void runUndoCommand(CliContext& context, const QStringList& arguments) {

@@ -8,8 +8,8 @@
 #include "core/StudyScheduler.h"
 
 #include <istream>
-#include <string_view>
 #include <ostream>
+#include <string_view>
 
 #include <termios.h>
 #include <unistd.h>
@@ -20,7 +20,8 @@ namespace {
 // characters from piped input.
 class KeyReader {
 public:
-    explicit KeyReader(std::istream& in) : m_in(in), m_terminal(isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &m_saved) == 0) {
+    explicit KeyReader(std::istream& in)
+        : m_in(in), m_terminal(isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &m_saved) == 0) {
         if (!m_terminal)
             return;
         termios raw = m_saved;
@@ -96,9 +97,12 @@ public:
             const Instant now = m_context.clock.now();
             QStringList choices;
             try {
-                const auto preview = StudyScheduler(m_context.model.library().preferences.desiredRetention).preview(card, now);
+                const auto preview =
+                    StudyScheduler(m_context.model.library().preferences.desiredRetention).preview(card, now);
                 for (const auto& [rating, state] : preview)
-                    choices.append(QStringLiteral("%1 %2 %3").arg(int(rating)).arg(title(rating), StudyTexts::intervalText(state.due, now)));
+                    choices.append(QStringLiteral("%1 %2 %3")
+                                       .arg(int(rating))
+                                       .arg(title(rating), StudyTexts::intervalText(state.due, now)));
             } catch (...) {
                 throw Refusal{messageOf(std::current_exception())};
             }
@@ -111,12 +115,11 @@ public:
                 continue;
             }
             const ReviewRating rating = ReviewRating(rated - '0');
-            m_context.act(m_context.model.review(card, rating));
+            m_reviewed.append(m_context.review(card, rating).id);
             m_changed = true;
-            ++m_reviewed;
             say(QStringLiteral("→ %1, di nuovo %2").arg(title(rating), nextDueText(card.id)));
         }
-        say(QStringLiteral("Ripassi in questa sessione: %1").arg(m_reviewed));
+        say(QStringLiteral("Ripassi in questa sessione: %1").arg(m_reviewed.size()));
     }
 
     bool changed() const { return m_changed; }
@@ -127,7 +130,7 @@ public:
         JsonWriter json = CliContext::jsonWriter();
         json.beginObject();
         json.key("reviewed");
-        json.integer(m_reviewed);
+        json.integer(m_reviewed.size());
         json.endObject();
         m_context.print(json);
     }
@@ -153,7 +156,7 @@ private:
             return;
         }
         m_changed = true;
-        m_reviewed = std::max<qsizetype>(0, m_reviewed - 1);
+        m_reviewed.removeOne(undone->id);
         say(QStringLiteral("Annullato: %1").arg(title(undone->rating)));
     }
 
@@ -169,7 +172,7 @@ private:
     std::optional<Uuid> m_deckID;
     std::ostream& m_screen;
     bool m_changed = false;
-    qsizetype m_reviewed = 0;
+    QList<Uuid> m_reviewed; ///< the reviews of this session still standing
 };
 
 } // namespace

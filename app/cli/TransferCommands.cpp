@@ -7,7 +7,9 @@
 
 namespace {
 
-QUrl fileURL(const QString& path) { return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()); }
+QUrl fileURL(const QString& path) {
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+}
 
 // Reads `path` into the model's pending import and takes it from there.
 ImportRequest prepare(CliContext& context, const QString& path) {
@@ -26,10 +28,11 @@ void printSummary(const CliContext& context, const ImportRequest& request, const
         json.string(backup ? u"backup" : u"deck");
         json.key("filename");
         json.string(request.filename);
-        const std::pair<const char*, qsizetype> counts[] = {
-            {"decks", snapshot.decks.size()},     {"notes", snapshot.notes.size()},
-            {"cards", snapshot.cards.size()},     {"reviews", snapshot.reviews.size()},
-            {"media", request.package.media.size()}};
+        const std::pair<const char*, qsizetype> counts[] = {{"decks", snapshot.decks.size()},
+                                                            {"notes", snapshot.notes.size()},
+                                                            {"cards", snapshot.cards.size()},
+                                                            {"reviews", snapshot.reviews.size()},
+                                                            {"media", request.package.media.size()}};
         for (const auto& [key, count] : counts) {
             json.key(key);
             json.integer(count);
@@ -71,7 +74,8 @@ void exportTo(CliContext& context, const QString& path, const std::function<QFut
         json.endObject();
         context.print(json);
     } else {
-        context.print(context.model.toast().value_or(QStringLiteral("File esportato")) + QStringLiteral(": ") + written);
+        context.print(context.model.toast().value_or(QStringLiteral("File esportato")) + QStringLiteral(": ") +
+                      written);
     }
 }
 
@@ -115,7 +119,8 @@ void runImageAddCommand(CliContext& context, const QStringList& arguments) {
     const std::optional<QString> identifier = context.model.chooseImage();
     context.model.setFileDialogs(nullptr);
     if (!identifier) {
-        const QString message = context.model.errorMessage().value_or(QStringLiteral("Impossibile aggiungere l’immagine."));
+        const QString message =
+            context.model.errorMessage().value_or(QStringLiteral("Impossibile aggiungere l’immagine."));
         context.model.clearErrorMessage();
         throw Refusal{message};
     }

@@ -2,8 +2,8 @@
 #include "app/cli/CliContext.h"
 #include "app/cli/EditCommands.h"
 #include "app/cli/LibraryCommands.h"
-#include "app/cli/ScheduleCommand.h"
 #include "app/cli/ReviewCommands.h"
+#include "app/cli/ScheduleCommand.h"
 #include "app/cli/TransferCommands.h"
 
 #include <QCoreApplication>
@@ -19,8 +19,7 @@ namespace {
 const CliCommand kCommands[] = {
     {"status", "conteggi dell’archivio e carte da ripassare ora", nullptr, "status", runStatusCommand},
     {"decks", "elenca i mazzi", nullptr, "decks", runDecksCommand},
-    {"notes", "elenca le note, le più recenti prima", nullptr, "notes [--deck ID] [--search TESTO]",
-     runNotesCommand},
+    {"notes", "elenca le note, le più recenti prima", nullptr, "notes [--deck ID] [--search TESTO]", runNotesCommand},
     {"queue", "le carte da studiare ora, nell’ordine di studio", nullptr, "queue [--deck ID]", runQueueCommand},
     {"show", "domanda e risposta di una carta", nullptr, "show CARTA", runShowCommand},
     {"preview", "quando tornerebbe la carta con ciascuna valutazione", nullptr, "preview CARTA", runPreviewCommand},
@@ -46,8 +45,7 @@ const CliCommand kCommands[] = {
     {"export-csv", "esporta le note di un mazzo come CSV", nullptr, "export-csv MAZZO FILE", runExportCSVCommand},
     {"image-add", "aggiunge un’immagine all’archivio e ne stampa l’identificativo", nullptr, "image-add FILE",
      runImageAddCommand},
-    {"schedule", "calcola il prossimo stato di ripasso di ogni carta letta da stdin (righe JSON)",
-     runScheduleCommand},
+    {"schedule", "calcola il prossimo stato di ripasso di ogni carta letta da stdin (righe JSON)", runScheduleCommand},
 };
 
 std::string usage() {

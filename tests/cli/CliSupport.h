@@ -38,9 +38,9 @@ public:
     QTemporaryDir dir;
 
     CliRun run(const QStringList& arguments, const QByteArray& input = {}) const {
-        return runCli(QStringList{QStringLiteral("--data-dir"), dir.filePath(QStringLiteral("data")), QStringLiteral("--now"),
-                                  QStringLiteral("2026-12-11T09:00:00Z"), QStringLiteral("--tz"),
-                                  QStringLiteral("Europe/Rome")} +
+        return runCli(QStringList{QStringLiteral("--data-dir"), dir.filePath(QStringLiteral("data")),
+                                  QStringLiteral("--now"), QStringLiteral("2026-12-11T09:00:00Z"),
+                                  QStringLiteral("--tz"), QStringLiteral("Europe/Rome")} +
                           arguments,
                       input);
     }

@@ -5,13 +5,16 @@
 
 namespace {
 
-QJsonObject status(const CliLibrary& library) { return library.json({QStringLiteral("status")}).object(); }
+QJsonObject status(const CliLibrary& library) {
+    return library.json({QStringLiteral("status")}).object();
+}
 
 } // namespace
 
 TEST(LibraryCommandsTest, ReviewsAndUndoesOnTheExampleDeck) {
     CliLibrary library;
-    EXPECT_EQ(library.json({QStringLiteral("add-example")}).object()[u"name"].toString(), QStringLiteral("Piccole scoperte"));
+    EXPECT_EQ(library.json({QStringLiteral("add-example")}).object()[u"name"].toString(),
+              QStringLiteral("Piccole scoperte"));
 
     QJsonObject counts = status(library);
     QStringList keys = counts.keys();
@@ -99,12 +102,14 @@ TEST(LibraryCommandsTest, RefusalsAndUsageErrors) {
     }
 
     // A library that cannot be opened refuses every command.
-    const CliRun blocked = runCli({QStringLiteral("--data-dir"), notPackage.fileName() + QStringLiteral("/dati"),
-                                   QStringLiteral("status")});
+    const CliRun blocked = runCli(
+        {QStringLiteral("--data-dir"), notPackage.fileName() + QStringLiteral("/dati"), QStringLiteral("status")});
     EXPECT_EQ(blocked.exitCode, 1);
-    EXPECT_TRUE(blocked.lastErrorLine().startsWith(QStringLiteral("Impossibile creare la cartella"))) << blocked.err.toStdString();
+    EXPECT_TRUE(blocked.lastErrorLine().startsWith(QStringLiteral("Impossibile creare la cartella")))
+        << blocked.err.toStdString();
 
-    const QStringList usageErrors[] = {{"review"}, {"review", deck, "benissimo"}, {"sconosciuto"}, {"--now", "ieri", "status"}};
+    const QStringList usageErrors[] = {
+        {"review"}, {"review", deck, "benissimo"}, {"sconosciuto"}, {"--now", "ieri", "status"}};
     for (const QStringList& arguments : usageErrors) {
         const CliRun run = library.run(arguments);
         EXPECT_EQ(run.exitCode, 2) << arguments.join(u' ').toStdString();
@@ -115,8 +120,9 @@ TEST(LibraryCommandsTest, RefusalsAndUsageErrors) {
 TEST(LibraryCommandsTest, HelpListsEveryCommand) {
     const CliRun help = runCli({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* command : {"status", "decks", "notes", "queue", "show", "preview", "review", "undo", "study",
-                                "deck-save", "note-save", "delete-deck", "delete-note", "suspend", "prefs", "add-example",
-                                "inspect", "import", "export-backup", "export-deck", "export-csv", "image-add", "schedule"})
+    for (const char* command :
+         {"status",  "decks",     "notes",         "queue",       "show",        "preview",   "review",  "undo",
+          "study",   "deck-save", "note-save",     "delete-deck", "delete-note", "suspend",   "prefs",   "add-example",
+          "inspect", "import",    "export-backup", "export-deck", "export-csv",  "image-add", "schedule"})
         EXPECT_TRUE(help.out.contains(QByteArray("\n  ") + command + ' ')) << command;
 }

@@ -16,9 +16,10 @@ TEST(TransferCommandsTest, ExportsAndImportsPackagesAndCsv) {
                              .toString();
     source.json({"note-save", "--deck", deck.toLower(), "--kind", "reversed", "--front", "Scoperta dell’America?",
                  "--back", "1492", "--tags", "storia, date"});
-    const QJsonObject cloze =
-        source.json({"note-save", "--deck", deck, "--kind", "cloze", "--front", "La {{c1::Magna Carta}} è del {{c2::1215}}."})
-            .object();
+    const QJsonObject cloze = source
+                                  .json({"note-save", "--deck", deck, "--kind", "cloze", "--front",
+                                         "La {{c1::Magna Carta}} è del {{c2::1215}}."})
+                                  .object();
     EXPECT_EQ(cloze[u"deckID"].toString(), deck);
     const QString card = source.json({QStringLiteral("queue")}).array()[0].toObject()[u"id"].toString();
     source.json({QStringLiteral("review"), card, QStringLiteral("3")});
@@ -31,8 +32,13 @@ TEST(TransferCommandsTest, ExportsAndImportsPackagesAndCsv) {
     source.json({QStringLiteral("export-csv"), deck, csv});
 
     const QJsonObject backupSummary = inspect(source, backup);
-    EXPECT_EQ(backupSummary, (QJsonObject{{"kind", "backup"}, {"filename", "backup.quenda"}, {"decks", 1}, {"notes", 2},
-                                          {"cards", 4}, {"reviews", 1}, {"media", 0}}));
+    EXPECT_EQ(backupSummary, (QJsonObject{{"kind", "backup"},
+                                          {"filename", "backup.quenda"},
+                                          {"decks", 1},
+                                          {"notes", 2},
+                                          {"cards", 4},
+                                          {"reviews", 1},
+                                          {"media", 0}}));
     const QJsonObject deckSummary = inspect(source, deckPackage);
     EXPECT_EQ(deckSummary[u"kind"].toString(), QStringLiteral("deck"));
     EXPECT_EQ(deckSummary[u"reviews"].toInt(), 0);
