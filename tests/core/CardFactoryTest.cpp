@@ -1,4 +1,5 @@
 #include "core/CardFactory.h"
+#include "support/Errors.h"
 
 #include "core/QuendaError.h"
 
@@ -90,16 +91,6 @@ Flashcard cardOf(const Note& note, std::int64_t ordinal) {
     return Flashcard{.id = Uuid::createRandom(), .noteID = note.id, .deckID = note.deckID, .ordinal = ordinal};
 }
 
-QString messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const QuendaError& error) {
-        EXPECT_EQ(error.kind(), QuendaError::Kind::InvalidContent);
-        return error.message();
-    }
-    return QStringLiteral("<no error>");
-}
-
 QList<std::int64_t> ordinalsOf(const QList<Flashcard>& cards) {
     QList<std::int64_t> ordinals;
     for (const Flashcard& card : cards)
@@ -157,7 +148,7 @@ TEST(CardFactoryTest, ValidatedClozesReportTheFirstFailingCheck) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        const QString message = messageOf([&] { CardFactory::detail::validatedClozes(c.text); });
+        const QString message = invalidContentMessage([&] { CardFactory::detail::validatedClozes(c.text); });
         EXPECT_EQ(message, c.message.isEmpty() ? QStringLiteral("<no error>") : c.message) << c.text.toStdString();
     }
 }
@@ -196,7 +187,7 @@ TEST(CardFactoryTest, ChecksNotesInOrder) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        const QString message = messageOf([&] { CardFactory::cards(c.note, {}, kNow); });
+        const QString message = invalidContentMessage([&] { CardFactory::cards(c.note, {}, kNow); });
         EXPECT_EQ(message, c.message.isEmpty() ? QStringLiteral("<no error>") : c.message) << c.name;
     }
 }
@@ -268,7 +259,7 @@ TEST(CardFactoryTest, RefusesEditsThatRemoveCards) {
         QList<Flashcard> existing;
         for (std::int64_t ordinal : c.existing)
             existing.append(reviewedCard(ordinal));
-        EXPECT_EQ(messageOf([&] { CardFactory::cards(c.note, existing, kNow); }), c.message)
+        EXPECT_EQ(invalidContentMessage([&] { CardFactory::cards(c.note, existing, kNow); }), c.message)
             << c.note.front.toStdString();
     }
 }

@@ -1,4 +1,5 @@
 #include "ImageFixtures.h"
+#include "support/Errors.h"
 #include "support/QtPrinters.h"
 
 #include "app/services/MediaStore.h"
@@ -12,15 +13,6 @@
 #include <QTemporaryDir>
 
 namespace {
-
-QString message(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const QuendaError& error) {
-        return error.errorDescription();
-    }
-    return QStringLiteral("(no error)");
-}
 
 class MediaStoreTest : public ::testing::Test {
 protected:
@@ -96,7 +88,7 @@ TEST_F(MediaStoreTest, RefusesImagesThatFailTheChecks) {
         {"over 20 MiB", png + QByteArray(20971521 - png.size(), '\0'), kInvalidImage},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(message([&] { store.importImage(c.data, std::nullopt); }), c.message) << c.name;
+        EXPECT_EQ(invalidContentMessage([&] { store.importImage(c.data, std::nullopt); }), c.message) << c.name;
     EXPECT_TRUE(storedFiles().isEmpty());
 }
 
@@ -109,12 +101,12 @@ TEST_F(MediaStoreTest, AcceptsTheLimitsThemselves) {
 }
 
 TEST_F(MediaStoreTest, ImportFromLocationChecksTheFileFirst) {
-    EXPECT_EQ(message([&] { store.importImage(QUrl(QStringLiteral("https://example.org/a.png"))); }),
+    EXPECT_EQ(invalidContentMessage([&] { store.importImage(QUrl(QStringLiteral("https://example.org/a.png"))); }),
               QStringLiteral("Scegli un’immagine salvata sul Mac."));
     const QString invalidFile = QStringLiteral("Scegli un’immagine valida fino a 20 MiB.");
-    EXPECT_EQ(message([&] { store.importImage(QUrl::fromLocalFile(writeFile("empty.png", {}))); }), invalidFile);
-    EXPECT_EQ(message([&] { store.importImage(QUrl::fromLocalFile(root.path())); }), invalidFile);
-    EXPECT_EQ(message([&] { store.importImage(QUrl::fromLocalFile(root.filePath("missing.png"))); }), invalidFile);
+    EXPECT_EQ(invalidContentMessage([&] { store.importImage(QUrl::fromLocalFile(writeFile("empty.png", {}))); }), invalidFile);
+    EXPECT_EQ(invalidContentMessage([&] { store.importImage(QUrl::fromLocalFile(root.path())); }), invalidFile);
+    EXPECT_EQ(invalidContentMessage([&] { store.importImage(QUrl::fromLocalFile(root.filePath("missing.png"))); }), invalidFile);
 }
 
 TEST_F(MediaStoreTest, PackageAttachmentsAreAllCheckedBeforeAnyIsWritten) {
@@ -134,7 +126,7 @@ TEST_F(MediaStoreTest, PackageAttachmentsAreAllCheckedBeforeAnyIsWritten) {
          QStringLiteral("Il formato di un’immagine importata non corrisponde al suo nome.")},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(message([&] { MediaStore::importPackageAttachments(c.media, mediaDir); }), c.message) << c.name;
+        EXPECT_EQ(invalidContentMessage([&] { MediaStore::importPackageAttachments(c.media, mediaDir); }), c.message) << c.name;
         EXPECT_TRUE(storedFiles().isEmpty()) << c.name;
     }
     const QString jpegID = MediaIdentifier::digest(jpeg) + ".jpeg";
@@ -152,7 +144,7 @@ TEST_F(MediaStoreTest, ImageURLOnlyForValidIdentifiersOfRegularFiles) {
     // A link planted under a valid name is neither served nor written through.
     QFile::link(root.filePath("elsewhere.png"), QDir(mediaDir).filePath(identifier));
     EXPECT_FALSE(store.imageURL(identifier).has_value());
-    EXPECT_EQ(message([&] { store.importImage(ImageFixtures::encoded("png"), std::nullopt); }),
+    EXPECT_EQ(invalidContentMessage([&] { store.importImage(ImageFixtures::encoded("png"), std::nullopt); }),
               QStringLiteral("La destinazione dell’immagine non è un file valido."));
 }
 
@@ -160,6 +152,6 @@ TEST_F(MediaStoreTest, MediaFolderMustBeARealFolder) {
     const QString link = root.filePath(QStringLiteral("LinkedMedia"));
     QDir().mkpath(root.filePath(QStringLiteral("Real")));
     QFile::link(root.filePath(QStringLiteral("Real")), link);
-    EXPECT_EQ(message([&] { MediaStore(link).importImage(ImageFixtures::encoded("png"), std::nullopt); }),
+    EXPECT_EQ(invalidContentMessage([&] { MediaStore(link).importImage(ImageFixtures::encoded("png"), std::nullopt); }),
               QStringLiteral("La cartella delle immagini non è una destinazione valida."));
 }
