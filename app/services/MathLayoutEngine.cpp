@@ -354,6 +354,23 @@ private:
         return box;
     }
 
+    // Glyph `g` grown to at least `target` total size: the glyph itself when it is tall enough, else
+    // its first large enough size variant, else an assembly from parts, else its largest variant.
+    Box grownVertically(hb_codepoint_t g, double target, Style s, QRgb color) {
+        Box box = glyphBox(g, s, color);
+        if (box.height + box.depth >= target)
+            return box;
+        const double u = unit(s);
+        const auto variants = f.variants(g, false);
+        for (const auto& v : variants)
+            if (v.advance * u >= target)
+                return glyphBox(v.glyph, s, color);
+        Box assembled = assemble(g, target / u, false, s, color);
+        if (!assembled.items.empty())
+            return assembled;
+        return variants.empty() ? box : glyphBox(variants.back().glyph, s, color);
+    }
+
     // A delimiter or other vertically stretchy glyph of at least `target` total size, centred on the axis.
     Box delimiter(char32_t c, double target, Style s, QRgb color) {
         if (c == 0 || c == '.') {
@@ -364,25 +381,7 @@ private:
         hb_codepoint_t g = f.glyph(c);
         if (!g)
             return delimiter('.', target, s, color);
-        double u = unit(s);
-        Box box = glyphBox(g, s, color);
-        if (box.height + box.depth < target) {
-            bool found = false;
-            for (const auto& v : f.variants(g, false)) {
-                if (v.advance * u >= target) {
-                    box = glyphBox(v.glyph, s, color);
-                    found = true;
-                    break;
-                }
-            }
-            if (!found) {
-                Box assembled = assemble(g, target / u, false, s, color);
-                if (!assembled.items.empty())
-                    box = std::move(assembled);
-                else if (auto variants = f.variants(g, false); !variants.empty())
-                    box = glyphBox(variants.back().glyph, s, color);
-            }
-        }
+        Box box = grownVertically(g, target, s, color);
         double shift = axis(s) - (box.height - box.depth) / 2;
         Box centred;
         centred.width = box.width;
@@ -582,23 +581,7 @@ private:
         double extra = k(HB_OT_MATH_CONSTANT_RADICAL_EXTRA_ASCENDER, s);
         double target = body.height + body.depth + gap + t;
         hb_codepoint_t g = f.glyph(0x221A);
-        double u = unit(s);
-        Box surd = glyphBox(g, s, color);
-        if (surd.height + surd.depth < target) {
-            bool found = false;
-            for (const auto& v : f.variants(g, false)) {
-                if (v.advance * u >= target) {
-                    surd = glyphBox(v.glyph, s, color);
-                    found = true;
-                    break;
-                }
-            }
-            if (!found) {
-                Box assembled = assemble(g, target / u, false, s, color);
-                if (!assembled.items.empty())
-                    surd = std::move(assembled);
-            }
-        }
+        Box surd = grownVertically(g, target, s, color);
         double surdTotal = surd.height + surd.depth;
         if (surdTotal > target)
             gap += (surdTotal - target) / 2;
